@@ -1,0 +1,8 @@
+/* VxMedia: the whole exported C interface. */
+#ifndef VXMEDIA_VXMEDIA_H
+#define VXMEDIA_VXMEDIA_H
+
+#include "vxtypes.h"
+#include "avireader.h"
+
+#endif

@@ -1,0 +1,94 @@
+// The installation's profile on Linux: one INI file, read on every query so
+// that a changed file is seen, as the platform's profile calls see theirs.
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/profile.h"
+
+namespace vx::platform {
+
+namespace {
+
+std::string profile_path() {
+    if (const char* p = std::getenv("VXMEDIA_PROFILE"); p != nullptr && p[0] != '\0') return p;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+        return std::string(home) + "/.config/vxmedia/profile.ini";
+    return {};
+}
+
+std::string trim(const std::string& s) {
+    const char* ws = " \t\r\n";
+    const auto b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+std::optional<std::string> lookup(const char* section, const char* key) {
+    if (section == nullptr || key == nullptr) return std::nullopt;
+    const std::string path = profile_path();
+    if (path.empty()) return std::nullopt;
+    std::ifstream in(path);
+    if (!in) return std::nullopt;
+    std::string line;
+    bool in_section = false;
+    while (std::getline(in, line)) {
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+        if (t.front() == '[') {
+            const auto close = t.find(']');
+            const std::string name = trim(t.substr(1, close == std::string::npos ? t.size() - 1 : close - 1));
+            in_section = strcasecmp(name.c_str(), section) == 0;
+            continue;
+        }
+        if (!in_section) continue;
+        const auto eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        if (strcasecmp(trim(t.substr(0, eq)).c_str(), key) != 0) continue;
+        std::string value = trim(t.substr(eq + 1));
+        // Quotes around a whole value are dropped, as the platform does.
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        return value;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+uint32_t profile_int(const char* section, const char* key, int32_t fallback) {
+    const auto v = lookup(section, key);
+    if (!v) return static_cast<uint32_t>(fallback);
+    const char* s = v->c_str();
+    bool negative = false;
+    if (*s == '-') {
+        negative = true;
+        ++s;
+    }
+    uint32_t n = 0;
+    while (*s >= '0' && *s <= '9') {
+        n = n * 10u + static_cast<uint32_t>(*s - '0');
+        ++s;
+    }
+    return negative ? 0u - n : n;
+}
+
+std::size_t profile_string(const char* section, const char* key, const char* fallback, char* out,
+                           std::size_t size) {
+    if (out == nullptr || size == 0) return 0;
+    const auto v = lookup(section, key);
+    const char* src = v ? v->c_str() : (fallback != nullptr ? fallback : "");
+    std::size_t n = std::strlen(src);
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, src, n);
+    out[n] = '\0';
+    return n;
+}
+
+}  // namespace vx::platform

@@ -1,0 +1,23 @@
+// Private-profile (INI) reads with the empty profile name: the installation's
+// own configuration. A missing file, section or key gives the default.
+//
+// On Linux the profile is the INI file named by VXMEDIA_PROFILE, else
+// $HOME/.config/vxmedia/profile.ini. Section and key names match without
+// regard to case, as on Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vx::platform {
+
+// The key's value read as a decimal integer (leading digits only; a value
+// that does not start with a digit gives 0), or `fallback` when missing.
+uint32_t profile_int(const char* section, const char* key, int32_t fallback);
+
+// Copies the key's value (or `fallback`) into `out`, cut to `size` - 1
+// characters and terminated. Returns the characters copied.
+std::size_t profile_string(const char* section, const char* key, const char* fallback, char* out,
+                           std::size_t size);
+
+}  // namespace vx::platform

@@ -1,0 +1,285 @@
+// The classic "idx1" index, or an index rebuilt by walking the movie list
+// when the file has none (or was cut short), split into the video and audio
+// stream indexes.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "reader/entry_array.h"
+#include "reader/reader_internal.h"
+#include "util/host.h"
+
+namespace vx::reader {
+
+namespace {
+
+constexpr uint32_t kEntrySize = 16;
+// idx1 is read in windows of this many entries, so that loading never holds
+// the whole raw index and the final arrays at once.
+constexpr uint32_t kWindowEntries = 65536;
+
+struct RawEntry {
+    uint32_t ckid;
+    uint32_t flags;
+    uint32_t offset;
+    uint32_t length;
+};
+
+RawEntry raw_at(const unsigned char* p) { return {le32(p), le32(p + 4), le32(p + 8), le32(p + 12)}; }
+
+// The raw entries, either in the file ("idx1") or rebuilt in memory.
+class RawIndex {
+public:
+    explicit RawIndex(const HostFile& file) : file_(file) {}
+
+    void use_file(uint64_t position, uint64_t count) {
+        filePos_ = position;
+        count_ = count;
+    }
+    void use_memory(std::vector<RawEntry>&& entries) {
+        memory_ = std::move(entries);
+        count_ = memory_.size();
+        inMemory_ = true;
+    }
+    uint64_t count() const { return count_; }
+    bool rebuilt() const { return inMemory_; }
+
+    // Calls f(entry) for every entry in order; false when a read fails.
+    template <class F>
+    bool for_each(F&& f) const {
+        if (inMemory_) {
+            for (const RawEntry& e : memory_) f(e);
+            return true;
+        }
+        std::vector<unsigned char> window;
+        for (uint64_t done = 0; done < count_;) {
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kWindowEntries, count_ - done));
+            window.resize(static_cast<std::size_t>(n) * kEntrySize);
+            if (!file_.read(filePos_ + done * kEntrySize, window.data(), n * kEntrySize)) return false;
+            for (uint32_t i = 0; i < n; ++i) f(raw_at(window.data() + i * kEntrySize));
+            done += n;
+        }
+        return true;
+    }
+
+    bool first(RawEntry* out) const {
+        if (count_ == 0) return false;
+        if (inMemory_) {
+            *out = memory_[0];
+            return true;
+        }
+        unsigned char b[kEntrySize];
+        if (!file_.read(filePos_, b, kEntrySize)) return false;
+        *out = raw_at(b);
+        return true;
+    }
+
+private:
+    const HostFile& file_;
+    uint64_t filePos_ = 0;
+    uint64_t count_ = 0;
+    std::vector<RawEntry> memory_;
+    bool inMemory_ = false;
+};
+
+// The two-character stream prefix of chunk ids ("01" for stream 1, "0A" for
+// stream 10); -1 gets a prefix no id has.
+uint16_t stream_prefix(int32_t stream) {
+    if (stream < 0 || stream > 255) return 0;
+    const char* hex = "0123456789ABCDEF";
+    return static_cast<uint16_t>(static_cast<unsigned char>(hex[(stream >> 4) & 0xF]) |
+                                 (static_cast<unsigned char>(hex[stream & 0xF]) << 8));
+}
+
+// Does the chunk header at `position` carry the id of `e`?
+bool chunk_matches(const HostFile& file, int64_t position, const RawEntry& e) {
+    if (position < 0) return false;
+    unsigned char h[12];
+    if (!file.read(static_cast<uint64_t>(position), h, 12) &&
+        !file.read(static_cast<uint64_t>(position), h, 8))
+        return false;
+    if (le32(h) == e.ckid) return true;
+    // An interleave record is indexed by its list type.
+    return is_list_id(le32(h)) && file.holds(static_cast<uint64_t>(position), 12) &&
+           le32(h + 8) == e.ckid;
+}
+
+// Where the index's offsets count from. The header flag says relative to the
+// "movi" word; otherwise the first entry is taken to sit right behind it.
+// Writers disagree, so the choice is checked against the chunk it names.
+int64_t choose_base(const AviReader* reader, const HostFile& file, const RawIndex& raw,
+                    uint64_t moviWord) {
+    if (raw.rebuilt()) return 0;
+    RawEntry first{};
+    if (!raw.first(&first)) return static_cast<int64_t>(moviWord);
+    const int64_t word = static_cast<int64_t>(moviWord);
+    const int64_t computed = (reader->mainHeader.dwFlags & AVIF_MUSTUSEINDEX)
+                                 ? word
+                                 : word + 4 - static_cast<int64_t>(first.offset);
+    for (const int64_t base : {computed, word, int64_t{0}}) {
+        if (chunk_matches(file, base + first.offset, first)) return base;
+    }
+    return computed;
+}
+
+class Splitter {
+public:
+    Splitter(AviReader* reader, const HostFile& file, const RawIndex& raw, int64_t base)
+        : reader_(reader), file_(file), raw_(raw), base_(base) {}
+
+    bool run();
+
+private:
+    struct Stream {
+        uint16_t prefix = 0;
+        uint64_t counted = 0;
+        EntryArray entries;
+        uint32_t chunkId = 0;
+        uint32_t wraps = 0;
+        uint64_t last = 0;
+    };
+    void keep(Stream& s, const RawEntry& e);
+
+    AviReader* reader_;
+    const HostFile& file_;
+    const RawIndex& raw_;
+    int64_t base_;
+    bool wrapping_ = false;
+    Stream video_, audio_;
+};
+
+bool Splitter::run() {
+    video_.prefix = stream_prefix(reader_->videoStream);
+    audio_.prefix = stream_prefix(reader_->audioStream);
+    auto prefix_of = [](const RawEntry& e) { return static_cast<uint16_t>(e.ckid & 0xFFFF); };
+    const bool hasVideo = reader_->videoStream >= 0;
+    const bool hasAudio = reader_->audioStream >= 0;
+
+    if (!raw_.for_each([&](const RawEntry& e) {
+            if (hasVideo && prefix_of(e) == video_.prefix)
+                ++video_.counted;
+            else if (hasAudio && prefix_of(e) == audio_.prefix)
+                ++audio_.counted;
+        }))
+        return false;
+    if (video_.counted > UINT32_MAX || audio_.counted > UINT32_MAX) return false;
+    if (!video_.entries.reserve(video_.counted) || !audio_.entries.reserve(audio_.counted))
+        return false;
+
+    // Offsets of files of 4 GiB and more may have wrapped at 32 bits.
+    wrapping_ = (file_.size() >> 32) != 0;
+    bool notKey = false, empty = false;
+    if (!raw_.for_each([&](const RawEntry& e) {
+            if (hasVideo && prefix_of(e) == video_.prefix) {
+                if (e.flags & AVIIF_NO_TIME) return;
+                if (e.length == 0)
+                    empty = true;
+                else if (!(e.flags & AVIIF_KEYFRAME))
+                    notKey = true;
+                keep(video_, e);
+            } else if (hasAudio && prefix_of(e) == audio_.prefix) {
+                keep(audio_, e);
+            }
+        }))
+        return false;
+
+    if (wrapping_ && std::max(video_.wraps, audio_.wraps) > (file_.size() >> 32)) {
+        // More wraps than the file has 4 GiB parts: the offsets never wrapped.
+        for (Stream* s : {&video_, &audio_}) {
+            AviIndexEntry* p = s->entries.tail() - s->entries.count();
+            for (uint64_t i = 0; i < s->entries.count(); ++i) p[i].offset &= 0xFFFFFFFFu;
+        }
+    }
+    reader_->indexFlags = (notKey ? AVI_INDEXFLAG_NOTKEY : 0u) | (empty ? AVI_INDEXFLAG_EMPTY : 0u);
+    video_.entries.hand_to(&reader_->videoIndex, video_.chunkId);
+    audio_.entries.hand_to(&reader_->audioIndex, audio_.chunkId);
+    return true;
+}
+
+void Splitter::keep(Stream& s, const RawEntry& e) {
+    if (s.entries.count() == 0) s.chunkId = e.ckid;
+    uint64_t offset = static_cast<uint64_t>(base_ + static_cast<int64_t>(e.offset) + 8);
+    if (wrapping_) {
+        offset &= 0xFFFFFFFFu;
+        if (s.entries.count() != 0 && offset < (s.last & 0xFFFFFFFFu)) ++s.wraps;
+        s.last = offset;
+        offset |= static_cast<uint64_t>(s.wraps) << 32;
+    }
+    s.entries.push({offset, e.length, e.flags & ~0x40000000u});
+}
+
+// Walks the movie list, one entry per chunk; the chunks of a record list are
+// walked as if they stood in the movie list itself.
+bool rebuild(RiffWalker& walker, const RiffChunk& movi, std::vector<RawEntry>* out) {
+    walker.seek(movi.dataPos() + 4);
+    RiffChunk c;
+    while (walker.enter(movi.end, &c)) {
+        // A chunk cut off by the end of the file keeps the bytes it has.
+        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(c.size, c.available()));
+        out->push_back({c.id, 0, static_cast<uint32_t>(c.headerPos), c.isList() ? c.size : length});
+        if (!c.isList()) walker.leave(c);
+    }
+    return true;
+}
+
+}  // namespace
+
+void clear_index(AviStreamIndex* index) {
+    std::free(index->entries);
+    index->entries = nullptr;
+    index->count = 0;
+    index->chunkId = 0;
+}
+
+VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChunk& movi,
+                            const RiffChunk& form) {
+    const HostFile& file = walker.file();
+    RawIndex raw(file);
+
+    // A movie list that runs past the end of the file was cut short: its idx1
+    // is gone, so the index is rebuilt from what is there.
+    bool found = false;
+    if (!movi.truncated()) {
+        RiffChunk idx1;
+        walker.seek(movi.declaredEnd() + (movi.size & 1u));
+        // The form's own size is not trusted here: some writers store it too
+        // short, so the "idx1" behind the movie list would fall outside it.
+        (void)form;
+        if (walker.find(file.size(), fourcc("idx1"), 0, &idx1) && idx1.size >= kEntrySize) {
+            // A cut-off idx1 keeps its whole entries.
+            const uint64_t count = std::min<uint64_t>(idx1.size, idx1.available()) / kEntrySize;
+            raw.use_file(idx1.dataPos(), count);
+            found = count != 0;
+        }
+    }
+    if (!found) {
+        std::vector<RawEntry> entries;
+        try {
+            entries.reserve(256);
+            rebuild(walker, movi, &entries);
+        } catch (const std::bad_alloc&) {
+            return record(AVIERR_MEMORY, kSrcVfw, 477);
+        }
+        raw.use_memory(std::move(entries));
+    }
+
+    clear_index(&reader->videoIndex);
+    clear_index(&reader->audioIndex);
+    const int64_t base = choose_base(reader, file, raw, movi.dataPos());
+    Splitter splitter(reader, file, raw, base);
+    bool ok = false;
+    try {
+        ok = splitter.run();
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    if (!ok) {
+        clear_index(&reader->videoIndex);
+        clear_index(&reader->audioIndex);
+        return record(found ? AVIERR_FILEREAD : AVIERR_MEMORY, kSrcVfw, found ? 459 : 477);
+    }
+    return 0;
+}
+
+}  // namespace vx::reader

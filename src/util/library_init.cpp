@@ -1,0 +1,11 @@
+#include "platform/library_init.h"
+
+#include "reader/block_cache.h"
+
+namespace vx {
+
+void library_load() { cache::process_attach(); }
+
+void library_unload() { cache::process_detach(); }
+
+}  // namespace vx
