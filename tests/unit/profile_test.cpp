@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/profile.h"
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/vxprofileXXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        path_ = name;
+        const char* old = std::getenv("VXMEDIA_PROFILE");
+        if (old != nullptr) saved_ = old;
+        hadSaved_ = old != nullptr;
+        setenv("VXMEDIA_PROFILE", path_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::remove(path_.c_str());
+        if (hadSaved_)
+            setenv("VXMEDIA_PROFILE", saved_.c_str(), 1);
+        else
+            unsetenv("VXMEDIA_PROFILE");
+    }
+    void write(const std::string& text) { std::ofstream(path_) << text; }
+
+    std::string path_, saved_;
+    bool hadSaved_ = false;
+};
+
+TEST_F(ProfileTest, ReadsIntegersAndStringsByCaseInsensitiveNames) {
+    write("; installation settings\n[Override]\nAVIChunkMB = 16\nPreferDSCodecs=1\n"
+          "[codec]\nAVICodecExclude=\"cvid,iv50\"\n");
+    EXPECT_EQ(vx::platform::profile_int("override", "avichunkmb", 2048), 16u);
+    EXPECT_EQ(vx::platform::profile_int("Override", "PreferDSCodecs", 0), 1u);
+    char out[64];
+    EXPECT_EQ(vx::platform::profile_string("CODEC", "AVICodecExclude", "", out, sizeof out), 9u);
+    EXPECT_STREQ(out, "cvid,iv50");
+}
+
+TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    write("[Override]\nAVIChunkMB=16\n[Other]\nKey=5\n");
+    EXPECT_EQ(vx::platform::profile_int("Override", "Missing", 2048), 2048u);
+    EXPECT_EQ(vx::platform::profile_int("Missing", "AVIChunkMB", 7), 7u);
+    // A key of another section is not taken.
+    EXPECT_EQ(vx::platform::profile_int("Override", "Key", 3), 3u);
+    std::remove(path_.c_str());
+    EXPECT_EQ(vx::platform::profile_int("Override", "AVIChunkMB", 2048), 2048u);
+    char out[16];
+    vx::platform::profile_string("codec", "KeepOpen", "dflt", out, sizeof out);
+    EXPECT_STREQ(out, "dflt");
+}
+
+TEST_F(ProfileTest, NumbersReadLeadingDigitsAndStringsAreCut) {
+    write("[s]\na=12abc\nb=xyz\nc=-3\nd=0123456789abcdef\n");
+    EXPECT_EQ(vx::platform::profile_int("s", "a", 0), 12u);
+    EXPECT_EQ(vx::platform::profile_int("s", "b", 9), 0u);
+    EXPECT_EQ(static_cast<int32_t>(vx::platform::profile_int("s", "c", 0)), -3);
+    char out[5];
+    EXPECT_EQ(vx::platform::profile_string("s", "d", "", out, sizeof out), 4u);
+    EXPECT_STREQ(out, "0123");
+}
+
+}  // namespace
