@@ -195,12 +195,13 @@ bool OsFreeSpace(const char* path, uint64_t* bytes) {
         // A file about to be created: ask about its folder instead.
         while (!where.empty() && where.back() == '/') where.pop_back();
         const size_t slash = where.rfind('/');
+        // resize() rather than assigning literals: GCC 12 warns falsely
+        // (-Wrestrict) on short literal assignment at -O2.
         if (slash == std::string::npos) {
-            where = ".";
-        } else if (slash == 0) {
-            where = "/";
+            where.resize(1);
+            where[0] = '.';
         } else {
-            where.resize(slash);
+            where.resize(slash == 0 ? 1 : slash);
         }
         if (::statvfs(where.c_str(), &vfs) != 0) return false;
     }
