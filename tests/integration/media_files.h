@@ -1,0 +1,39 @@
+// AVI files written by ffmpeg during the test run, each made on first use in
+// a temporary folder of the process (so that a run of one test makes only
+// what it needs) and removed at exit.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace vxtest {
+
+enum class Media {
+    kClassic,     // mpeg4 + PCM with idx1
+    kAudioFirst,  // the audio stream before the video stream
+    kThreeAudio,  // video and three audio streams
+    kBigFrames,   // raw frames larger than the 1 MiB cache block
+    kNoIdx1,      // kClassic without its idx1
+    kPiped,       // written to a pipe: sizes and lengths never fixed up
+};
+
+struct MediaFile {
+    Media media;
+    std::string name;
+    std::string path;  // empty when making it failed
+    std::vector<Packet> packets;
+    std::vector<ProbeStream> streams;
+    std::string indexKind;  // what vxavi should call the index
+};
+
+bool have_ffmpeg();
+const MediaFile& media_file(Media media);
+std::vector<Media> all_media();
+std::string media_name(Media media);
+// For test names and failure messages.
+inline void PrintTo(Media media, std::ostream* os) { *os << media_name(media); }
+
+}  // namespace vxtest

@@ -1,0 +1,51 @@
+// The commands of the tool and what they share: the parsed options and the
+// opened file with its reader.
+#pragma once
+
+#include <vxmedia/avireader.h>
+
+#include <memory>
+#include <string>
+
+#include "input_file.h"
+
+namespace vxavi {
+
+struct Options {
+    std::string path;
+    bool json = false;
+};
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFileError = 1;
+constexpr int kExitUsage = 2;
+
+int run_info(const Options& options);
+int run_frames(const Options& options);
+
+// "vxavi: <message>" on standard error.
+void print_error(const std::string& message);
+
+// A file opened with a reader on it. The reader gets the file name too, so
+// that frames are read through the library's block cache.
+class AviFile {
+public:
+    // Null after printing the reason when the file cannot be opened or read.
+    static std::unique_ptr<AviFile> open(const std::string& path);
+    ~AviFile();
+    AviFile(const AviFile&) = delete;
+    AviFile& operator=(const AviFile&) = delete;
+
+    const InputFile& file() const { return *file_; }
+    AviReader* reader() const { return reader_; }
+
+private:
+    AviFile(std::unique_ptr<InputFile> file, AviReader* reader)
+        : file_(std::move(file)), reader_(reader) {}
+
+    std::unique_ptr<InputFile> file_;
+    AviReader* reader_;
+};
+
+}  // namespace vxavi

@@ -1,0 +1,81 @@
+// Output helpers shared by the commands: a small JSON writer, an aligned text
+// table and the printable forms of four-character codes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vxavi {
+
+// The four characters when all are printable, else the hex value; 0 is "".
+std::string fourcc_text(uint32_t fourcc);
+std::string hex32(uint32_t value);  // "0x0000ABCD"
+// Shortest text that reads back as `value`.
+std::string number_text(double value);
+// At most three decimals, for people.
+std::string short_number(double value);
+
+// Appends JSON to a string. Keys and values are written in call order; the
+// writer inserts the commas. Strings are taken as UTF-8: invalid bytes are
+// replaced, control characters escaped, so the output is always valid JSON.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::string& out) : out_(out) {}
+
+    JsonWriter& begin_object();
+    JsonWriter& end_object();
+    JsonWriter& begin_array();
+    JsonWriter& end_array();
+    JsonWriter& key(std::string_view name);
+
+    JsonWriter& value(std::string_view text);
+    JsonWriter& value(const char* text) { return value(std::string_view(text)); }
+    JsonWriter& value(uint64_t number);
+    JsonWriter& value(int64_t number);
+    JsonWriter& value(uint32_t number) { return value(static_cast<uint64_t>(number)); }
+    JsonWriter& value(int32_t number) { return value(static_cast<int64_t>(number)); }
+    JsonWriter& value(double number);
+    JsonWriter& value(bool flag);
+    JsonWriter& null();
+
+    template <class T>
+    JsonWriter& field(std::string_view name, const T& v) {
+        key(name);
+        return value(v);
+    }
+    template <class T>
+    JsonWriter& field(std::string_view name, const std::optional<T>& v) {
+        key(name);
+        return v ? value(*v) : null();
+    }
+
+private:
+    void separate();
+
+    std::string& out_;
+    std::vector<bool> first_;  // per open container: nothing written yet
+    bool afterKey_ = false;
+};
+
+void append_json_string(std::string& out, std::string_view text);
+
+// Columns of text, padded to the widest cell; numbers are right-aligned.
+class TextTable {
+public:
+    enum class Align { kLeft, kRight };
+    void columns(std::vector<std::pair<std::string, Align>> heads);
+    void row(std::vector<std::string> cells);
+    std::string render(std::string_view indent) const;
+
+private:
+    std::vector<std::pair<std::string, Align>> heads_;
+    std::vector<std::vector<std::string>> rows_;
+};
+
+// Writes all of `text` to standard output; false when that fails.
+bool write_stdout(std::string_view text);
+
+}  // namespace vxavi
