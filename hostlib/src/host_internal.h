@@ -8,7 +8,7 @@
 
 namespace vxhost {
 
-// ---- System file layer (os_posix.cpp; a Win32 twin comes later) ----
+// ---- System file layer (os_posix.cpp, os_win32.cpp) ----
 
 // System error codes are positive (errno here, GetLastError on Windows).
 enum class OsErrorKind { kNotFound, kPermission, kTooManyOpen, kBadName, kDiskFull, kOther };

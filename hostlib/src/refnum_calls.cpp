@@ -12,7 +12,7 @@ using namespace vxhost;
 // Reference numbers are positive 16-bit values.
 constexpr size_t kMaxRefs = 32767;
 
-struct OpenFile {
+struct OpenRef {
     bool inUse = false;
     bool writable = false;
     HANDLE handle = nullptr;
@@ -20,12 +20,12 @@ struct OpenFile {
 };
 
 std::mutex g_mutex;
-std::vector<OpenFile> g_files;  // reference n lives at index n - 1
+std::vector<OpenRef> g_files;  // reference n lives at index n - 1
 
 // Must be called with g_mutex held.
-OpenFile* Lookup(int16_t refNum) {
+OpenRef* Lookup(int16_t refNum) {
     if (refNum <= 0 || static_cast<size_t>(refNum) > g_files.size()) return nullptr;
-    OpenFile& file = g_files[static_cast<size_t>(refNum) - 1];
+    OpenRef& file = g_files[static_cast<size_t>(refNum) - 1];
     return file.inUse ? &file : nullptr;
 }
 
@@ -91,7 +91,7 @@ VXHOSTAPI int16_t VXCALL HOpen(int16_t /*volume*/, int32_t /*directory*/, const 
         return MapOsError(err, false);
     }
     const bool writable = granted == OsAccess::kWrite || granted == OsAccess::kReadWrite;
-    g_files[slot] = OpenFile{true, writable, handle, 0};
+    g_files[slot] = OpenRef{true, writable, handle, 0};
     *refNum = static_cast<int16_t>(slot + 1);
     return VXHOST_NOERR;
 }
@@ -103,7 +103,7 @@ VXHOSTAPI int16_t VXCALL FSRead(int16_t refNum, int32_t* count, void* buffer) {
     *count = 0;
     if (wanted < 0 || (wanted > 0 && !buffer)) return VXHOST_PARAMERR;
     std::lock_guard<std::mutex> lock(g_mutex);
-    OpenFile* file = Lookup(refNum);
+    OpenRef* file = Lookup(refNum);
     if (!file) return VXHOST_RFNUMERR;
     if (ConsumeFault(VX_FAULT_READ)) return VXHOST_IOERR;
     if (wanted == 0) return VXHOST_NOERR;
@@ -123,7 +123,7 @@ VXHOSTAPI int16_t VXCALL FSWrite(int16_t refNum, int32_t* count, const void* buf
     *count = 0;
     if (wanted < 0 || (wanted > 0 && !buffer)) return VXHOST_PARAMERR;
     std::lock_guard<std::mutex> lock(g_mutex);
-    OpenFile* file = Lookup(refNum);
+    OpenRef* file = Lookup(refNum);
     if (!file) return VXHOST_RFNUMERR;
     if (!file->writable) return VXHOST_WRPERMERR;
     if (ConsumeFault(VX_FAULT_WRITE)) return VXHOST_IOERR;
@@ -140,7 +140,7 @@ VXHOSTAPI int16_t VXCALL FSWrite(int16_t refNum, int32_t* count, const void* buf
 
 VXHOSTAPI int16_t VXCALL SetFPos(int16_t refNum, int16_t mode, int32_t offset) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    OpenFile* file = Lookup(refNum);
+    OpenRef* file = Lookup(refNum);
     if (!file) return VXHOST_RFNUMERR;
     if (ConsumeFault(VX_FAULT_SEEK)) return VXHOST_IOERR;
     int64_t size = 0;
@@ -179,10 +179,10 @@ VXHOSTAPI int16_t VXCALL FSClose(int16_t refNum) {
     HANDLE handle = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        OpenFile* file = Lookup(refNum);
+        OpenRef* file = Lookup(refNum);
         if (!file) return VXHOST_RFNUMERR;
         handle = file->handle;
-        *file = OpenFile{};
+        *file = OpenRef{};
     }
     return OsClose(handle) == 0 ? VXHOST_NOERR : VXHOST_IOERR;
 }

@@ -130,6 +130,11 @@ typedef struct _AVIStreamHeader {
 #define AVIIF_NO_TIME 0x00000100
 #endif /* !_WIN32 */
 
+/* <vfw.h> names this flag AVIIF_NOTIME; <aviriff.h> has this spelling. */
+#ifndef AVIIF_NO_TIME
+#define AVIIF_NO_TIME 0x00000100
+#endif
+
 #define VX_MAKEFOURCC(a, b, c, d)                                                  \
     ((uint32_t)(uint8_t)(a) | ((uint32_t)(uint8_t)(b) << 8) |                      \
      ((uint32_t)(uint8_t)(c) << 16) | ((uint32_t)(uint8_t)(d) << 24))

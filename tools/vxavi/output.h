@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace vxavi {
@@ -35,8 +36,15 @@ public:
     JsonWriter& value(const char* text) { return value(std::string_view(text)); }
     JsonWriter& value(uint64_t number);
     JsonWriter& value(int64_t number);
-    JsonWriter& value(uint32_t number) { return value(static_cast<uint64_t>(number)); }
-    JsonWriter& value(int32_t number) { return value(static_cast<int64_t>(number)); }
+    // Every other integer type (size_t is unsigned long on some targets).
+    template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool>) JsonWriter& value(T number) {
+        if constexpr (std::is_signed_v<T>) {
+            return value(static_cast<int64_t>(number));
+        } else {
+            return value(static_cast<uint64_t>(number));
+        }
+    }
     JsonWriter& value(double number);
     JsonWriter& value(bool flag);
     JsonWriter& null();
