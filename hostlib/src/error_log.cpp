@@ -35,7 +35,8 @@ VXHOSTAPI int32_t VXCALL RecordAVIError(int32_t code, const char* source, int32_
         // Out of memory: the caller still gets its code back.
     }
     if (const char* path = std::getenv("VEXAINFO_ERROR_LOG"); path && *path) {
-        if (std::FILE* out = std::fopen(path, "a")) {
+        // Binary: the same line endings on every system.
+        if (std::FILE* out = std::fopen(path, "ab")) {
             std::fprintf(out, "%s:%d code=0x%08X\n", record.source, static_cast<int>(line),
                          static_cast<unsigned>(code));
             std::fclose(out);

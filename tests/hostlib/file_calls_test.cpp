@@ -63,7 +63,12 @@ TEST_F(FileCalls, BadArgumentsFailWithoutCrashing) {
     EXPECT_EQ(VxPRead(file.handle(), buf, 1, &negative), VXHOST_PARAMERR);
     EXPECT_EQ(VxPWrite(file.handle(), buf, 4, &huge), VXHOST_PARAMERR);
     EXPECT_NE(VxRead(INVALID_HANDLE_VALUE, buf, 1), 0);
-    EXPECT_NE(VxPWrite(reinterpret_cast<HANDLE>(intptr_t{1} << 40), buf, 1, &pos), 0);
+#if INTPTR_MAX > INT32_MAX
+    const auto notAFile = static_cast<intptr_t>(intptr_t{1} << 40);
+#else
+    const auto notAFile = static_cast<intptr_t>(0x7FFFFF00);
+#endif
+    EXPECT_NE(VxPWrite(reinterpret_cast<HANDLE>(notAFile), buf, 1, &pos), 0);
     EXPECT_NE(SetFilePointer64(file.handle(), nullptr, nullptr, 3), 0);
 }
 
@@ -109,7 +114,7 @@ TEST_F(FileCalls, InjectedFaultsHitTheChosenCallOnly) {
 }
 
 TEST_F(FileCalls, MaxFileSizeIsFreeSpaceCappedByTheEnvironment) {
-    ::unsetenv("VEXAINFO_MAX_FILE_SIZE");
+    vxtest::unset_env("VEXAINFO_MAX_FILE_SIZE");
     const uint64_t free = VxGetMaxFileSize("/tmp");
     EXPECT_GT(free, 0u);
     // A file that does not exist yet is judged by its folder.
@@ -117,13 +122,13 @@ TEST_F(FileCalls, MaxFileSizeIsFreeSpaceCappedByTheEnvironment) {
     EXPECT_GT(VxGetMaxFileSize(""), 0u);
     EXPECT_EQ(VxGetMaxFileSize("/no/such/folder/file.avi"), 0u);
 
-    ::setenv("VEXAINFO_MAX_FILE_SIZE", "1000", 1);
+    vxtest::set_env("VEXAINFO_MAX_FILE_SIZE", "1000");
     EXPECT_EQ(VxGetMaxFileSize("/tmp"), 1000u);
-    ::setenv("VEXAINFO_MAX_FILE_SIZE", "12abc", 1);  // not a number: ignored
+    vxtest::set_env("VEXAINFO_MAX_FILE_SIZE", "12abc");  // not a number: ignored
     EXPECT_GT(VxGetMaxFileSize("/tmp"), 1000u);
-    ::setenv("VEXAINFO_MAX_FILE_SIZE", "-5", 1);
+    vxtest::set_env("VEXAINFO_MAX_FILE_SIZE", "-5");
     EXPECT_GT(VxGetMaxFileSize("/tmp"), 1000u);
-    ::unsetenv("VEXAINFO_MAX_FILE_SIZE");
+    vxtest::unset_env("VEXAINFO_MAX_FILE_SIZE");
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST(ErrorLog, StaysBoundedKeepingTheNewest) {
 
 TEST(ErrorLog, MirrorsToTheFileNamedInTheEnvironment) {
     TempFile file;
-    ::setenv("VEXAINFO_ERROR_LOG", file.path().c_str(), 1);
+    vxtest::set_env("VEXAINFO_ERROR_LOG", file.path().c_str());
     RecordAVIError(AVIERR_BADFORMAT, "Src/VFW/odml", 42);
-    ::unsetenv("VEXAINFO_ERROR_LOG");
+    vxtest::unset_env("VEXAINFO_ERROR_LOG");
     RecordAVIError(AVIERR_BADFORMAT, "not mirrored", 1);
     EXPECT_EQ(file.contents(), "Src/VFW/odml:42 code=0x80044066\n");
     VxHostErrorClear();
@@ -70,14 +70,14 @@ TEST(ClassData, OneValuePerKeyAcrossThreads) {
 }
 
 TEST(Globals, PluginFolderWithoutTrailingSeparator) {
-    ::setenv("VEXAINFO_PLUGIN_DIR", "/opt/plugins//", 1);
+    vxtest::set_env("VEXAINFO_PLUGIN_DIR", "/opt/plugins//");
     const char* dir = static_cast<const char*>(GetAGlobal(VXHOST_GLOBAL_PLUGIN_DIR));
     ASSERT_NE(dir, nullptr);
     EXPECT_STREQ(dir, "/opt/plugins");
-    ::setenv("VEXAINFO_PLUGIN_DIR", "C:\\Plugins\\", 1);
+    vxtest::set_env("VEXAINFO_PLUGIN_DIR", "C:\\Plugins\\");
     EXPECT_STREQ(static_cast<const char*>(GetAGlobal(225)), "C:\\Plugins");
     EXPECT_STREQ(dir, "/opt/plugins");  // earlier answers stay valid
-    ::unsetenv("VEXAINFO_PLUGIN_DIR");
+    vxtest::unset_env("VEXAINFO_PLUGIN_DIR");
     EXPECT_EQ(GetAGlobal(225), nullptr);
     EXPECT_EQ(GetAGlobal(VXHOST_GLOBAL_DRAWDIB), nullptr);
     EXPECT_EQ(GetAGlobal(1), nullptr);

@@ -11,8 +11,6 @@
 // unit and the integration tests.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <vxmedia/vxtypes.h>
 
 #include <algorithm>
@@ -23,6 +21,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 namespace vxtest {
 
@@ -433,41 +433,34 @@ struct AviSpec {
 class TempAviFile {
 public:
     explicit TempAviFile(const Bytes& bytes) {
-        const char* dir = std::getenv("TMPDIR");
-        path_ = std::string(dir && *dir ? dir : "/tmp") + "/vx_riff_XXXXXX";
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) throw std::runtime_error("mkstemp failed");
+        path_ = make_temp_file("vxr");
+        handle_ = open_file(path_, Access::kReadWrite);
+        if (path_.empty() || handle_ == INVALID_HANDLE_VALUE)
+            throw std::runtime_error("cannot create a temporary file");
         write_at(0, bytes);
     }
     ~TempAviFile() {
-        ::close(fd_);
-        ::unlink(path_.c_str());
+        close_file(handle_);
+        remove_file(path_);
     }
     TempAviFile(const TempAviFile&) = delete;
     TempAviFile& operator=(const TempAviFile&) = delete;
 
-    int fd() const { return fd_; }
-    HANDLE handle() const { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd_)); }
+    HANDLE handle() const { return handle_; }
     const std::string& path() const { return path_; }
 
     // For files too large to build in memory: holes read as zeros.
     void resize(uint64_t size) {
-        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-            throw std::runtime_error("ftruncate failed");
+        if (!set_size(handle_, size)) throw std::runtime_error("cannot resize");
     }
     void write_at(uint64_t position, const Bytes& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                       static_cast<off_t>(position + done));
-            if (n <= 0) throw std::runtime_error("pwrite failed");
-            done += static_cast<std::size_t>(n);
-        }
+        if (!write_all(handle_, bytes.data(), bytes.size(), position))
+            throw std::runtime_error("write failed");
     }
 
 private:
     std::string path_;
-    int fd_ = -1;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace vxtest

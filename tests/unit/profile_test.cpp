@@ -1,14 +1,43 @@
+#include "platform/profile.h"
+
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
-#include "platform/profile.h"
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
+
+#ifdef _WIN32
+
+// The profile is the system's WIN.INI, which a test must not rewrite. The
+// script that runs the tests in a scratch Wine prefix writes
+// [Override] AVIChunkMB=<n> there first and passes <n> in this variable.
+TEST(WinIniProfile, ReadsTheKeyTheRunnerWrote) {
+    const char* expected = std::getenv("VX_TEST_WININI_AVICHUNKMB");
+    if (expected == nullptr || expected[0] == '\0') {
+        GTEST_SKIP() << "VX_TEST_WININI_AVICHUNKMB is not set: WIN.INI was not prepared";
+    }
+    const auto want = static_cast<uint32_t>(std::strtoul(expected, nullptr, 10));
+    EXPECT_EQ(vx::platform::profile_int("Override", "AVIChunkMB", 7), want);
+    EXPECT_EQ(vx::platform::profile_int("override", "avichunkmb", 7), want);
+    EXPECT_EQ(vx::platform::profile_int("Override", "NoSuchKeyHere", 7), 7u);
+    EXPECT_EQ(vx::platform::profile_int("NoSuchSectionHere", "AVIChunkMB", -1), 0xFFFFFFFFu);
+    char text[8];
+    EXPECT_EQ(vx::platform::profile_string("Override", "AVIChunkMB", "x", text, sizeof(text)),
+              std::strlen(expected));
+    EXPECT_STREQ(text, expected);
+    EXPECT_EQ(vx::platform::profile_string("Override", "NoSuchKeyHere", "fallback", text, 4), 3u);
+    EXPECT_STREQ(text, "fal");
+}
+
+#else  // The INI file of the Linux profile, named by VXMEDIA_PROFILE.
 
 class ProfileTest : public ::testing::Test {
 protected:
@@ -37,8 +66,9 @@ protected:
 };
 
 TEST_F(ProfileTest, ReadsIntegersAndStringsByCaseInsensitiveNames) {
-    write("; installation settings\n[Override]\nAVIChunkMB = 16\nPreferDSCodecs=1\n"
-          "[codec]\nAVICodecExclude=\"cvid,iv50\"\n");
+    write(
+        "; installation settings\n[Override]\nAVIChunkMB = 16\nPreferDSCodecs=1\n"
+        "[codec]\nAVICodecExclude=\"cvid,iv50\"\n");
     EXPECT_EQ(vx::platform::profile_int("override", "avichunkmb", 2048), 16u);
     EXPECT_EQ(vx::platform::profile_int("Override", "PreferDSCodecs", 0), 1u);
     char out[64];
@@ -68,5 +98,7 @@ TEST_F(ProfileTest, NumbersReadLeadingDigitsAndStringsAreCut) {
     EXPECT_EQ(vx::platform::profile_string("s", "d", "", out, sizeof out), 4u);
     EXPECT_STREQ(out, "0123");
 }
+
+#endif
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The installation's profile on Windows: the empty profile name reads the
-// system's WIN.INI.
+// The installation's profile on Windows: the private profile with the empty
+// name, read through the system on every query.
 #include <windows.h>
 
 #include <climits>
