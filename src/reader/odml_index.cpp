@@ -160,7 +160,10 @@ VXRESULT OdmlLoader::walk_super(const ByteView& chunk, const IndexHeader& super,
             if (!entries.reserve(std::min(k, entryLimit))) return AVIERR_MEMORY;
             first = false;
         }
-        if (entries.count() + n > UINT32_MAX) return AVIERR_BADFORMAT;
+        // Super index entries may name the same standard index again and
+        // again; more entries than the file has chunks for are not real.
+        if (entries.count() + n > std::min<uint64_t>(entryLimit, UINT32_MAX))
+            return AVIERR_BADFORMAT;
         if (!entries.make_room(n)) return AVIERR_MEMORY;
         notKey |= convert(stdChunk, h, entries.tail());
         entries.grow_count(n);

@@ -41,6 +41,15 @@ Cursor audio_cursor_start(const AviReader* r, const AviStreamIndex& index, uint6
     return {static_cast<uint64_t>(r->audioCursorEntry), cursorSample};
 }
 
+// The reader holds the cursor in 32 bits. An entry starting past 32-bit sample
+// numbers (a stream starting just below them) is not kept: cut short, its start
+// would place later reads in the wrong entry. The cursor kept before stays valid.
+void keep_cursor(AviReader* r, const Cursor& c) {
+    if (c.start > UINT32_MAX || c.entry > INT32_MAX) return;
+    r->audioCursorEntry = static_cast<int32_t>(c.entry);
+    r->audioCursorSample = static_cast<int32_t>(static_cast<uint32_t>(c.start));
+}
+
 }  // namespace
 
 VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLines& lines,
@@ -53,10 +62,7 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
     Cursor at;
     if (index.entries == nullptr || !find_entry(index, d, req.start, origin, &at))
         return record(AVIERR_INTERNAL, kSrcVfw, lines.notFound);
-    if (req.useAudioCursor) {
-        r->audioCursorEntry = static_cast<int32_t>(at.entry);
-        r->audioCursorSample = static_cast<int32_t>(static_cast<uint32_t>(at.start));
-    }
+    if (req.useAudioCursor) keep_cursor(r, at);
 
     uint64_t bytes;
     if (d != 0) {
@@ -92,10 +98,7 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
         const Cursor next{at.entry + 1, at.start + n};
         if (!find_entry(index, d, sample, next, &at))
             return record(AVIERR_INTERNAL, kSrcVfw, lines.notFound);
-        if (req.useAudioCursor) {
-            r->audioCursorEntry = static_cast<int32_t>(at.entry);
-            r->audioCursorSample = static_cast<int32_t>(static_cast<uint32_t>(at.start));
-        }
+        if (req.useAudioCursor) keep_cursor(r, at);
     }
     return 0;
 }
