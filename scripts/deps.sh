@@ -8,11 +8,27 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev
 )
+# The 32-bit Windows build and its test run under Wine (scripts/windows.sh).
+windows_packages=(g++-mingw-w64-i686 googletest wine wine32:i386)
 if [ "${1:-}" = "--demo" ]; then
   packages=(cmake make g++ ffmpeg)
+  windows_packages=()
 fi
 
 missing=()
+for p in "${windows_packages[@]}"; do
+  case $p in
+    *:i386)
+      dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+      # wine32 comes from the i386 architecture: enable it once.
+      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "Enabling the i386 architecture"
+        dpkg --add-architecture i386
+      fi
+      ;;
+  esac
+  packages+=("$p")
+done
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

@@ -2,7 +2,8 @@
 # Builds and runs every test: the native build with warnings as errors, the
 # unit and integration tests under ctest, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the fuzz targets over their corpus with a short
-# fuzzing run, and a quick run of the benchmarks.
+# fuzzing run, a quick run of the benchmarks, and the 32-bit Windows build with
+# its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -39,6 +40,10 @@ fuzz() {
   fuzz/run.sh "$fuzz_seconds"
 }
 
+windows() {
+  scripts/windows.sh
+}
+
 bench_smoke() {
   VX_BENCH_SCALE=0.01 build-test/bench/vx_bench --benchmark_min_time=0.01 >/dev/null
 }
@@ -47,6 +52,7 @@ run_stage "native build and tests" native
 run_stage "sanitizer build and tests" sanitized
 if [ -x fuzz/run.sh ]; then run_stage "fuzzing" fuzz; fi
 if [ -x build-test/bench/vx_bench ]; then run_stage "benchmark smoke run" bench_smoke; fi
+run_stage "windows build and tests" windows
 
 stage "summary"
 failed=0
