@@ -261,8 +261,19 @@ bool range_ok(uint32_t size, uint64_t position) {
     return position <= static_cast<uint64_t>(INT64_MAX) - size;
 }
 
+// Whether the file holds [position, position + size): its last byte can be read.
+bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size) {
+    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
+    unsigned char last;
+    const auto at = static_cast<int64_t>(position + size - 1);
+    return VxPRead(fileRef, &last, 1, &at) == 0;
+}
+
 int copy_pointer(AviReader* reader, unsigned char** out, uint32_t size, uint64_t position,
                  bool cached) {
+    // The copy is sized by an index entry, which comes from the file: the
+    // bytes must be there before they size an allocation.
+    if (!file_holds(reader->fileRef, position, size)) return 1;
     auto* copy = static_cast<unsigned char*>(std::malloc(size));
     if (copy == nullptr) return 1;
     int rc;

@@ -27,15 +27,6 @@ const AVIStreamHeader* stream_header(const AviReader* r, int32_t stream) {
     return &r->streams[stream].header;
 }
 
-// Whether the file holds [position, position + size): its last byte can be read.
-bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size) {
-    if (size == 0) return true;
-    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
-    unsigned char last;
-    const auto at = static_cast<int64_t>(position + size - 1);
-    return VxPRead(fileRef, &last, 1, &at) == 0;
-}
-
 }  // namespace
 
 VXAPI VXRESULT VXCALL aviOpen(AviReader** outReader, HANDLE fileRef, const char* fileName) {
@@ -105,9 +96,6 @@ VXAPI VXRESULT VXCALL aviReadFramePtr(AviReader* reader, int32_t frame, unsigned
     const AviIndexEntry& e = index.entries[p];
     *size = e.size;
     if (flags != nullptr) *flags = e.flags;
-    // A copy is allocated with the entry's size, which comes from the file.
-    if (noCopy == 0 && !file_holds(reader->fileRef, e.offset, e.size))
-        return record(AVIERR_FILEREAD, kSrcVfw, 1420);
     if (cache::read_pointer(reader, data, e.size, e.offset, noCopy != 0) != 0) {
         *data = nullptr;
         return record(AVIERR_FILEREAD, kSrcVfw, 1420);
