@@ -4,7 +4,7 @@
 // end it, and the sizes and pad bytes are filled in. Every writer returns the
 // header position of what it wrote, so that tests can point indexes at
 // chunks and overwrite any field afterwards (set_size, patch32) to produce
-// broken files on purpose. AviSpec describes an ordinary file in a few lines;
+// broken files on purpose. AviLayout describes an ordinary file in a few lines;
 // TempAviFile puts the bytes into a real file for the reader.
 //
 // Header-only and free of test-framework dependencies: it is shared by the
@@ -288,7 +288,7 @@ private:
 
 // ---- ordinary files in a few lines ----
 
-struct StreamSpec {
+struct StreamLayout {
     AVIStreamHeader header{};
     Bytes format = {};
     Bytes codecData = {};
@@ -322,8 +322,8 @@ Bytes as_bytes(const T& record) {
     return Bytes(p, p + sizeof record);
 }
 
-inline StreamSpec video_stream(uint32_t length, uint32_t start = 0) {
-    StreamSpec s;
+inline StreamLayout video_stream(uint32_t length, uint32_t start = 0) {
+    StreamLayout s;
     s.header.fccType = Fcc("vids");
     s.header.fccHandler = Fcc("DIB ");
     s.header.dwScale = 1;
@@ -336,8 +336,8 @@ inline StreamSpec video_stream(uint32_t length, uint32_t start = 0) {
 }
 
 // 16-bit stereo: four bytes per sample.
-inline StreamSpec audio_stream(uint32_t length, uint32_t start = 0) {
-    StreamSpec s;
+inline StreamLayout audio_stream(uint32_t length, uint32_t start = 0) {
+    StreamLayout s;
     const WAVEFORMATEX wf = wave_format(2, 8000, 16);
     s.header.fccType = Fcc("auds");
     s.header.dwScale = wf.nBlockAlign;
@@ -365,8 +365,8 @@ struct BuiltAvi {
 };
 
 // A complete single-segment file: header list, movie list, optional idx1.
-struct AviSpec {
-    std::vector<StreamSpec> streams = {};
+struct AviLayout {
+    std::vector<StreamLayout> streams = {};
     std::vector<Sample> samples = {};
     Idx1Offsets index = Idx1Offsets::kRelative;
     uint32_t avihFlags = 0;
@@ -388,11 +388,11 @@ struct AviSpec {
         h.dwMicroSecPerFrame = 40000;
         h.dwFlags = avihFlags;
         h.dwStreams = static_cast<uint32_t>(streams.size());
-        for (const StreamSpec& s : streams) {
+        for (const StreamLayout& s : streams) {
             if (s.header.fccType == Fcc("vids")) h.dwTotalFrames = s.header.dwLength;
         }
         b.avih(h);
-        for (const StreamSpec& s : streams) {
+        for (const StreamLayout& s : streams) {
             b.list("strl");
             b.strh(s.header);
             b.strf_raw(s.format);

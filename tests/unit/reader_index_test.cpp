@@ -45,7 +45,7 @@ MainAVIHeader main_header(uint32_t streams, uint32_t flags = 0) {
 
 // A stream list with whatever `inside` adds after the format (an "indx").
 struct StreamList {
-    StreamSpec spec;
+    StreamLayout layout;
     std::function<void(RiffBuilder&)> inside = {};
 };
 
@@ -54,8 +54,8 @@ void header_list(RiffBuilder& b, const std::vector<StreamList>& streams, uint32_
     b.avih(main_header(static_cast<uint32_t>(streams.size()), flags));
     for (const StreamList& s : streams) {
         b.list("strl");
-        b.strh(s.spec.header);
-        b.strf_raw(s.spec.format);
+        b.strh(s.layout.header);
+        b.strf_raw(s.layout.format);
         if (s.inside) s.inside(b);
         b.end();
     }
@@ -67,14 +67,14 @@ using ReaderIndex = ReaderTest;
 // ---- classic index ----
 
 // Two frames and two audio chunks, interleaved.
-AviSpec av_spec() {
-    AviSpec spec;
-    spec.streams = {video_stream(2), audio_stream(15)};
-    spec.samples = {{0, pattern(10, 1), AVIIF_KEYFRAME},
+AviLayout av_layout() {
+    AviLayout layout;
+    layout.streams = {video_stream(2), audio_stream(15)};
+    layout.samples = {{0, pattern(10, 1), AVIIF_KEYFRAME},
                     {1, pattern(40, 2), AVIIF_KEYFRAME},
                     {0, pattern(7, 3), 0},
                     {1, pattern(20, 4), AVIIF_KEYFRAME}};
-    return spec;
+    return layout;
 }
 
 TEST_F(ReaderIndex, Idx1OffsetBaseIsFoundWhateverTheWriterChose) {
@@ -92,11 +92,11 @@ TEST_F(ReaderIndex, Idx1OffsetBaseIsFoundWhateverTheWriterChose) {
                 SCOPED_TRACE(testing::Message()
                              << "flags " << flags << " absolute "
                              << (offsets == Idx1Offsets::kAbsolute) << " junk " << junk);
-                AviSpec spec = av_spec();
-                spec.avihFlags = flags;
-                spec.index = offsets;
-                spec.junkFirst = junk;
-                const BuiltAvi built = spec.build();
+                AviLayout layout = av_layout();
+                layout.avihFlags = flags;
+                layout.index = offsets;
+                layout.junkFirst = junk;
+                const BuiltAvi built = layout.build();
                 ASSERT_EQ(open(built.bytes), 0);
                 // Flags from idx1 show that it was used, not rebuilt.
                 EXPECT_EQ(entries_of(reader_->videoIndex),
@@ -114,10 +114,10 @@ TEST_F(ReaderIndex, Idx1OffsetBaseIsFoundWhateverTheWriterChose) {
 }
 
 TEST_F(ReaderIndex, SplitKeepsTheChosenStreamsOnly) {
-    AviSpec spec;
-    spec.streams = {video_stream(3), audio_stream(10), video_stream(1)};
-    spec.samplesPerRecord = 2;  // "rec " entries in idx1 match no stream
-    spec.samples = {
+    AviLayout layout;
+    layout.streams = {video_stream(3), audio_stream(10), video_stream(1)};
+    layout.samplesPerRecord = 2;  // "rec " entries in idx1 match no stream
+    layout.samples = {
         {0, pattern(6, 1), AVIIF_KEYFRAME, "00db"},  // type letters are not examined
         {2, pattern(5, 2)},
         {1, pattern(8, 3)},
@@ -125,7 +125,7 @@ TEST_F(ReaderIndex, SplitKeepsTheChosenStreamsOnly) {
         {0, pattern(3, 5)},
         {1, pattern(12, 6), 0},
     };
-    const BuiltAvi built = spec.build();
+    const BuiltAvi built = layout.build();
     ASSERT_EQ(open(built.bytes), 0);
     EXPECT_EQ(reader_->videoStream, 0);
     EXPECT_EQ(reader_->audioStream, 1);
@@ -162,28 +162,28 @@ TEST_F(ReaderIndex, IndexFlagsDescribeTheTimedVideoEntries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AviSpec spec;
-        spec.streams = {video_stream(3), audio_stream(2)};
-        spec.samples = {{0, pattern(4, 0)}};
-        spec.samples.insert(spec.samples.end(), c.extra.begin(), c.extra.end());
-        ASSERT_EQ(open(spec.build().bytes), 0);
+        AviLayout layout;
+        layout.streams = {video_stream(3), audio_stream(2)};
+        layout.samples = {{0, pattern(4, 0)}};
+        layout.samples.insert(layout.samples.end(), c.extra.begin(), c.extra.end());
+        ASSERT_EQ(open(layout.build().bytes), 0);
         EXPECT_EQ(reader_->videoIndex.count, c.videoEntries);
         EXPECT_EQ(reader_->indexFlags, c.indexFlags);
     }
 }
 
 TEST_F(ReaderIndex, StreamTenMatchesHexChunkIds) {
-    AviSpec spec;
-    spec.streams.push_back(video_stream(1));
-    StreamSpec text = video_stream(1);
+    AviLayout layout;
+    layout.streams.push_back(video_stream(1));
+    StreamLayout text = video_stream(1);
     text.header.fccType = Fcc("txts");
-    for (int i = 1; i < 10; ++i) spec.streams.push_back(text);
-    spec.streams.push_back(audio_stream(4));  // stream 10
-    spec.samples = {{0, pattern(4, 1)},
+    for (int i = 1; i < 10; ++i) layout.streams.push_back(text);
+    layout.streams.push_back(audio_stream(4));  // stream 10
+    layout.samples = {{0, pattern(4, 1)},
                     {10, pattern(8, 2), AVIIF_KEYFRAME, "0Awb"},
                     {10, pattern(8, 3), AVIIF_KEYFRAME, "10wb"},  // decimal: not stream 10
                     {1, pattern(8, 4), AVIIF_KEYFRAME, "01tx"}};
-    const BuiltAvi built = spec.build();
+    const BuiltAvi built = layout.build();
     ASSERT_EQ(open(built.bytes), 0);
     EXPECT_EQ(reader_->audioStream, 10);
     EXPECT_EQ(entries_of(reader_->audioIndex),
@@ -196,13 +196,13 @@ TEST_F(ReaderIndex, RebuiltIndexWalksRecordsAndHasNoKeyFrames) {
     // Rebuilt offsets are absolute: the header flag must not shift them.
     for (const uint32_t flags : {0u, static_cast<uint32_t>(AVIF_MUSTUSEINDEX)}) {
         SCOPED_TRACE(flags);
-        AviSpec spec = av_spec();
-        spec.avihFlags = flags;
-        spec.index = Idx1Offsets::kNone;
-        spec.samplesPerRecord = 2;
-        spec.samples.push_back({0, pattern(5, 9)});  // odd: followed by a pad byte
-        spec.streams[0].header.dwLength = 3;
-        const BuiltAvi built = spec.build();
+        AviLayout layout = av_layout();
+        layout.avihFlags = flags;
+        layout.index = Idx1Offsets::kNone;
+        layout.samplesPerRecord = 2;
+        layout.samples.push_back({0, pattern(5, 9)});  // odd: followed by a pad byte
+        layout.streams[0].header.dwLength = 3;
+        const BuiltAvi built = layout.build();
         ASSERT_EQ(open(built.bytes), 0);
         EXPECT_EQ(entries_of(reader_->videoIndex), (std::vector<Entry>{{built.dataPos[0], 10, 0},
                                                                        {built.dataPos[2], 7, 0},
@@ -223,11 +223,11 @@ TEST_F(ReaderIndex, RecordEntriesInIdx1LocateTheBase) {
         for (const Idx1Offsets offsets : {Idx1Offsets::kRelative, Idx1Offsets::kAbsolute}) {
             SCOPED_TRACE(testing::Message()
                          << "junk " << junk << " absolute " << (offsets == Idx1Offsets::kAbsolute));
-            AviSpec spec = av_spec();
-            spec.index = offsets;
-            spec.junkFirst = junk;
-            spec.samplesPerRecord = 2;
-            const BuiltAvi built = spec.build();
+            AviLayout layout = av_layout();
+            layout.index = offsets;
+            layout.junkFirst = junk;
+            layout.samplesPerRecord = 2;
+            const BuiltAvi built = layout.build();
             ASSERT_EQ(open(built.bytes), 0);
             ASSERT_EQ(reader_->videoIndex.count, 2u);
             EXPECT_EQ(reader_->videoIndex.entries[1].offset, built.dataPos[2]);
@@ -238,7 +238,7 @@ TEST_F(ReaderIndex, RecordEntriesInIdx1LocateTheBase) {
 }
 
 TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
-    const BuiltAvi full = av_spec().build();
+    const BuiltAvi full = av_layout().build();
     const std::size_t idx1At = full.dataPos[3] + 20;  // behind the last chunk
     struct Case {
         const char* name;
@@ -301,7 +301,7 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
 }
 
 TEST_F(ReaderIndex, ChunkCutByTheEndOfTheFileReadsWhatIsThere) {
-    const BuiltAvi full = av_spec().build();
+    const BuiltAvi full = av_layout().build();
     ASSERT_EQ(open(Bytes(full.bytes.begin(), full.bytes.begin() + full.dataPos[2] + 3)), 0);
     Bytes frame(7, 0xFF);
     uint32_t size = 7;
@@ -312,10 +312,10 @@ TEST_F(ReaderIndex, ChunkCutByTheEndOfTheFileReadsWhatIsThere) {
 }
 
 TEST_F(ReaderIndex, EmptyMovieListWithoutIdx1OpensWithEmptyIndexes) {
-    AviSpec spec = av_spec();
-    spec.samples.clear();
-    spec.index = Idx1Offsets::kNone;
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = av_layout();
+    layout.samples.clear();
+    layout.index = Idx1Offsets::kNone;
+    ASSERT_EQ(open(layout.build().bytes), 0);
     EXPECT_EQ(reader_->videoIndex.count, 0u);
     EXPECT_EQ(reader_->videoIndex.entries, nullptr);
     EXPECT_EQ(reader_->audioIndex.count, 0u);

@@ -24,7 +24,7 @@ MainAVIHeader main_header(uint32_t streams) {
     return h;
 }
 
-void stream_list(RiffBuilder& b, const StreamSpec& s) {
+void stream_list(RiffBuilder& b, const StreamLayout& s) {
     b.list("strl");
     b.strh(s.header);
     b.strf_raw(s.format);
@@ -245,7 +245,7 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
 }
 
 TEST_F(ReaderOpen, HostSeekFailuresAreReadErrors) {
-    const Bytes file = AviSpec{{video_stream(1)}, {{0, pattern(4, 1)}}}.build().bytes;
+    const Bytes file = AviLayout{{video_stream(1)}, {{0, pattern(4, 1)}}}.build().bytes;
     // The first seek rewinds the host's file; the next ones measure it.
     for (const auto& [afterCalls, line] : {std::pair{0u, 81}, std::pair{1u, 97}}) {
         SCOPED_TRACE(line);
@@ -280,7 +280,7 @@ TEST_F(ReaderOpen, TwoHundredFiftyFiveStreamsOpen) {
 }
 
 TEST_F(ReaderOpen, HeaderAccessors) {
-    ASSERT_EQ(open(AviSpec{{video_stream(1)}, {{0, pattern(4, 1)}}}.build().bytes), 0);
+    ASSERT_EQ(open(AviLayout{{video_stream(1)}, {{0, pattern(4, 1)}}}.build().bytes), 0);
     EXPECT_EQ(static_cast<void*>(aviGetAVIHeader(reader_)), static_cast<void*>(reader_));
     EXPECT_EQ(aviGetAVIStream(reader_, 0), &reader_->streams[0]);
     EXPECT_EQ(aviGetAVIStream(reader_, 1), nullptr);
@@ -318,7 +318,7 @@ TEST_F(ReaderOpen, MainHeaderIsReadUpTo56Bytes) {
 }
 
 TEST_F(ReaderOpen, StreamHeaderKeepsWhatTheChunkHolds) {
-    StreamSpec video = video_stream(3);
+    StreamLayout video = video_stream(3);
     video.header.dwSuggestedBufferSize = 1234;
     video.header.dwQuality = 9000;
     video.header.rcFrame = {1, 2, 3, 4};
@@ -387,18 +387,18 @@ TEST_F(ReaderOpen, FormatAndCodecDataAreKeptRaw) {
     EXPECT_EQ(a.codecDataSize, 0u);
 }
 
-StreamSpec with_sample_size(StreamSpec s, uint32_t size) {
+StreamLayout with_sample_size(StreamLayout s, uint32_t size) {
     s.header.dwSampleSize = size;
     return s;
 }
 
-StreamSpec with_type(StreamSpec s, Fcc type) {
+StreamLayout with_type(StreamLayout s, Fcc type) {
     s.header.fccType = type;
     return s;
 }
 
-StreamSpec audio_with_block_align(uint16_t align, uint32_t storedSampleSize) {
-    StreamSpec s = audio_stream(1);
+StreamLayout audio_with_block_align(uint16_t align, uint32_t storedSampleSize) {
+    StreamLayout s = audio_stream(1);
     WAVEFORMATEX wf = wave_format(1, 8000, 8);
     wf.nBlockAlign = align;
     s.format = as_bytes(wf);
@@ -407,12 +407,12 @@ StreamSpec audio_with_block_align(uint16_t align, uint32_t storedSampleSize) {
 }
 
 TEST_F(ReaderOpen, FirstVideoAndFirstAudioStreamAreChosen) {
-    AviSpec spec;
-    spec.streams = {audio_with_block_align(4, 1), with_sample_size(video_stream(1), 99),
+    AviLayout layout;
+    layout.streams = {audio_with_block_align(4, 1), with_sample_size(video_stream(1), 99),
                     audio_with_block_align(6, 1), with_sample_size(video_stream(1), 77),
                     with_type(with_sample_size(video_stream(1), 55), "iavs")};
-    spec.samples = {{1, pattern(4, 1)}};
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    layout.samples = {{1, pattern(4, 1)}};
+    ASSERT_EQ(open(layout.build().bytes), 0);
     EXPECT_EQ(reader_->audioStream, 0);
     EXPECT_EQ(reader_->videoStream, 1);
     // Every audio stream takes its block size; only the chosen video stream
@@ -425,10 +425,10 @@ TEST_F(ReaderOpen, FirstVideoAndFirstAudioStreamAreChosen) {
 }
 
 TEST_F(ReaderOpen, InterleavedDvStreamIsVideo) {
-    AviSpec spec;
-    spec.streams = {with_type(with_sample_size(video_stream(1), 8), "iavs"), video_stream(1)};
-    spec.samples = {{0, pattern(4, 1), AVIIF_KEYFRAME, "00db"}};
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout;
+    layout.streams = {with_type(with_sample_size(video_stream(1), 8), "iavs"), video_stream(1)};
+    layout.samples = {{0, pattern(4, 1), AVIIF_KEYFRAME, "00db"}};
+    ASSERT_EQ(open(layout.build().bytes), 0);
     EXPECT_EQ(reader_->videoStream, 0);
     EXPECT_EQ(reader_->audioStream, -1);
     EXPECT_EQ(reader_->streams[0].header.dwSampleSize, 0u);
@@ -436,9 +436,9 @@ TEST_F(ReaderOpen, InterleavedDvStreamIsVideo) {
 }
 
 TEST_F(ReaderOpen, AudioFormatTooShortForBlockAlignGivesSampleSizeZero) {
-    StreamSpec audio = audio_stream(1);
+    StreamLayout audio = audio_stream(1);
     audio.format.resize(12);  // ends before nBlockAlign
-    ASSERT_EQ(open(AviSpec{{video_stream(1), audio}, {{0, pattern(4, 1)}}}.build().bytes), 0);
+    ASSERT_EQ(open(AviLayout{{video_stream(1), audio}, {{0, pattern(4, 1)}}}.build().bytes), 0);
     EXPECT_EQ(reader_->audioStream, 1);
     EXPECT_EQ(reader_->streams[1].formatSize, 12u);
     EXPECT_EQ(reader_->streams[1].header.dwSampleSize, 0u);
@@ -514,7 +514,7 @@ TEST_F(ReaderOpen, StreamChunksAfterTheLastStreamListAreSkipped) {
 }
 
 TEST_F(ReaderOpen, FileNameSelectsCachedReadsOnlyWhenItFits) {
-    const BuiltAvi built = AviSpec{{video_stream(1)}, {{0, pattern(10, 3)}}}.build();
+    const BuiltAvi built = AviLayout{{video_stream(1)}, {{0, pattern(10, 3)}}}.build();
     const std::string fits(259, 'n');
     const std::string tooLong(260, 'n');
     struct Case {

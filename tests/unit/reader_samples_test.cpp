@@ -43,19 +43,19 @@ Bytes frame_bytes(int i) { return pattern(kFrames[i].size, static_cast<uint8_t>(
 // Video stream 0 with four frames (key, delta, delta, key), audio stream 1
 // with 300 samples of four bytes in chunks of 10, 7, 100, 100 and 83, and a
 // text stream 2 that has no index.
-AviSpec standard_spec() {
-    AviSpec spec;
-    StreamSpec text = video_stream(1);
+AviLayout standard_layout() {
+    AviLayout layout;
+    StreamLayout text = video_stream(1);
     text.header.fccType = Fcc("txts");
-    spec.streams = {video_stream(4), audio_stream(kAudioSamples), text};
+    layout.streams = {video_stream(4), audio_stream(kAudioSamples), text};
     uint32_t sample = 0;
     for (int i = 0; i < 5; ++i) {
-        if (i < 4) spec.samples.push_back({0, frame_bytes(i), kFrames[i].flags});
-        spec.samples.push_back({1, audio_bytes(sample, kAudioChunks[i])});
+        if (i < 4) layout.samples.push_back({0, frame_bytes(i), kFrames[i].flags});
+        layout.samples.push_back({1, audio_bytes(sample, kAudioChunks[i])});
         sample += kAudioChunks[i];
     }
-    spec.samples.push_back({2, pattern(3, 9)});
-    return spec;
+    layout.samples.push_back({2, pattern(3, 9)});
+    return layout;
 }
 
 // Points idx1 entry `entry` (in sample order) at `offset`.
@@ -70,7 +70,7 @@ void patch_idx1_offset(Bytes& file, std::size_t entry, uint32_t offset) {
 class ReaderSamples : public ReaderTest {
 protected:
     VXRESULT open_standard(bool withName = false) {
-        return open(standard_spec().build().bytes, withName);
+        return open(standard_layout().build().bytes, withName);
     }
 };
 
@@ -93,9 +93,9 @@ TEST_F(ReaderSamples, ReadFrameClampsTheFrameNumberToTheIndex) {
 }
 
 TEST_F(ReaderSamples, FrameNumbersCountFromTheStreamStart) {
-    AviSpec spec = standard_spec();
-    spec.streams[0].header.dwStart = 2;
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.streams[0].header.dwStart = 2;
+    ASSERT_EQ(open(layout.build().bytes), 0);
     // Frame f is index entry f + dwStart, in 64 bits.
     const std::pair<int32_t, int> cases[] = {{0, 2}, {-2, 0}, {-1, 1}, {INT32_MAX, 3}};
     for (const auto& [frame, entry] : cases) {
@@ -162,9 +162,9 @@ TEST_F(ReaderSamples, ReadFramePtrWithAndWithoutTheBlockCache) {
 }
 
 TEST_F(ReaderSamples, ReadFramePtrAlsoClampsToTheStreamLength) {
-    AviSpec spec = standard_spec();
-    spec.streams[0].header.dwLength = 3;  // the fourth indexed frame is not part of the stream
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.streams[0].header.dwLength = 3;  // the fourth indexed frame is not part of the stream
+    ASSERT_EQ(open(layout.build().bytes), 0);
     unsigned char* data = nullptr;
     uint32_t size = 0;
     ASSERT_EQ(aviReadFramePtr(reader_, 10, &data, &size, nullptr, 0), 0);
@@ -224,7 +224,7 @@ TEST_F(ReaderSamples, CachedFrameReadsFromSeveralThreads) {
 TEST_F(ReaderSamples, SetFileRefRedirectsReads) {
     ASSERT_EQ(open_standard(), 0);
     // The same layout with other sample bytes.
-    AviSpec other = standard_spec();
+    AviLayout other = standard_layout();
     for (Sample& s : other.samples) {
         for (uint8_t& byte : s.data) byte = static_cast<uint8_t>(~byte);
     }
@@ -286,10 +286,10 @@ TEST_F(ReaderSamples, ReadDataOfEitherStream) {
 }
 
 TEST_F(ReaderSamples, StreamOneIsAudioEvenWhenTheVideoStreamIsOne) {
-    AviSpec spec;
-    spec.streams = {audio_stream(10), video_stream(1)};
-    spec.samples = {{0, audio_bytes(0, 10)}, {1, frame_bytes(0)}};
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout;
+    layout.streams = {audio_stream(10), video_stream(1)};
+    layout.samples = {{0, audio_bytes(0, 10)}, {1, frame_bytes(0)}};
+    ASSERT_EQ(open(layout.build().bytes), 0);
     ASSERT_EQ(reader_->videoStream, 1);
     ASSERT_EQ(reader_->audioStream, 0);
     expect_read_data(reader_, {1, 2, 3, audio_bytes(2, 3), AVIIF_KEYFRAME, "00wb"});
@@ -297,24 +297,24 @@ TEST_F(ReaderSamples, StreamOneIsAudioEvenWhenTheVideoStreamIsOne) {
 }
 
 TEST_F(ReaderSamples, OtherStreamNumbersNameTheStreamItself) {
-    AviSpec spec;
-    StreamSpec text = video_stream(1);
+    AviLayout layout;
+    StreamLayout text = video_stream(1);
     text.header.fccType = Fcc("txts");
-    spec.streams = {text, video_stream(1), audio_stream(10)};
-    spec.samples = {{1, frame_bytes(0)}, {2, audio_bytes(0, 10)}};
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    layout.streams = {text, video_stream(1), audio_stream(10)};
+    layout.samples = {{1, frame_bytes(0)}, {2, audio_bytes(0, 10)}};
+    ASSERT_EQ(open(layout.build().bytes), 0);
     expect_read_data(reader_, {2, 4, 2, audio_bytes(4, 2), AVIIF_KEYFRAME, "02wb"});
     expect_read_data(reader_, {1, 4, 2, audio_bytes(4, 2), AVIIF_KEYFRAME, "02wb"});
     expect_read_data(reader_, {0, 0, 1, frame_bytes(0), AVIIF_KEYFRAME, "01dc"});
 }
 
 TEST_F(ReaderSamples, PartialSampleAtTheEndOfAChunkIsNotRead) {
-    AviSpec spec;
-    spec.streams = {video_stream(1), audio_stream(4)};
+    AviLayout layout;
+    layout.streams = {video_stream(1), audio_stream(4)};
     Bytes ragged = audio_bytes(0, 2);
     ragged.insert(ragged.end(), {0xEE, 0xEE});  // half a sample
-    spec.samples = {{0, frame_bytes(0)}, {1, ragged}, {1, audio_bytes(2, 2)}};
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    layout.samples = {{0, frame_bytes(0)}, {1, ragged}, {1, audio_bytes(2, 2)}};
+    ASSERT_EQ(open(layout.build().bytes), 0);
     Bytes buffer(16);
     uint32_t count = 0, size = 16;
     ASSERT_EQ(aviReadAudSamples(reader_, 1, &count, buffer.data(), &size), 0);
@@ -324,9 +324,9 @@ TEST_F(ReaderSamples, PartialSampleAtTheEndOfAChunkIsNotRead) {
 }
 
 TEST_F(ReaderSamples, ReadDataRefusesBadRequests) {
-    AviSpec spec = standard_spec();
-    spec.streams[0].header.dwStart = 2;  // video samples 2..5
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.streams[0].header.dwStart = 2;  // video samples 2..5
+    ASSERT_EQ(open(layout.build().bytes), 0);
     struct Case {
         const char* name;
         int32_t stream;
@@ -365,7 +365,7 @@ TEST_F(ReaderSamples, ReadDataRefusesBadRequests) {
 }
 
 TEST_F(ReaderSamples, FailedReadsKeepWhatWasRead) {
-    Bytes file = standard_spec().build().bytes;
+    Bytes file = standard_layout().build().bytes;
     // Sample order: v0 a0 v1 a1 v2 a2 v3 a3 a4 t0; a1 (samples 10..16) now
     // points past the end of the file.
     patch_idx1_offset(file, 3, 0x7FFFFF00u);
@@ -389,7 +389,7 @@ TEST_F(ReaderSamples, FailedReadsKeepWhatWasRead) {
 }
 
 TEST_F(ReaderSamples, FramePastTheEndOfTheFileFailsToRead) {
-    Bytes file = standard_spec().build().bytes;
+    Bytes file = standard_layout().build().bytes;
     patch_idx1_offset(file, 2, 0x7FFFFF00u);  // v1
     ASSERT_EQ(open(file), 0);
     Bytes buffer(16);
@@ -402,9 +402,9 @@ TEST_F(ReaderSamples, FramePastTheEndOfTheFileFailsToRead) {
 }
 
 TEST_F(ReaderSamples, SampleNotInTheIndexIsAnInternalError) {
-    AviSpec spec = standard_spec();
-    spec.streams[1].header.dwLength = 400;  // 100 more than indexed
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.streams[1].header.dwLength = 400;  // 100 more than indexed
+    ASSERT_EQ(open(layout.build().bytes), 0);
     Bytes buffer(1000);
     uint32_t size = 4;
     EXPECT_EQ(aviReadData(reader_, 1, 350, 1, buffer.data(), &size, nullptr, nullptr),
@@ -458,11 +458,11 @@ TEST_F(ReaderSamples, AudioCursorSurvivesBackwardReads) {
 }
 
 TEST_F(ReaderSamples, AudioWithoutSampleSizeIsNotReadBySample) {
-    AviSpec spec = standard_spec();
+    AviLayout layout = standard_layout();
     WAVEFORMATEX wf = wave_format(2, 8000, 16);
     wf.nBlockAlign = 0;
-    spec.streams[1].format = as_bytes(wf);
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    layout.streams[1].format = as_bytes(wf);
+    ASSERT_EQ(open(layout.build().bytes), 0);
     ASSERT_EQ(reader_->streams[1].header.dwSampleSize, 0u);
     Bytes buffer(1000);
     uint32_t count = 0, size = 1000;
@@ -476,7 +476,7 @@ TEST_F(ReaderSamples, AudioWithoutSampleSizeIsNotReadBySample) {
 }
 
 TEST_F(ReaderSamples, StreamsThatAreMissingFailCleanly) {
-    AviSpec videoOnly;
+    AviLayout videoOnly;
     videoOnly.streams = {video_stream(1)};
     videoOnly.samples = {{0, frame_bytes(0)}};
     ASSERT_EQ(open(videoOnly.build().bytes), 0);
@@ -488,7 +488,7 @@ TEST_F(ReaderSamples, StreamsThatAreMissingFailCleanly) {
     EXPECT_EQ(host_log(), (Log{{AVIERR_INTERNAL, kVfw, 858}, {AVIERR_BADPARAM, kVfw, 1002}}));
 
     VxHostErrorClear();
-    AviSpec audioOnly;
+    AviLayout audioOnly;
     audioOnly.streams = {audio_stream(10)};
     audioOnly.samples = {{0, audio_bytes(0, 10)}};
     ASSERT_EQ(open(audioOnly.build().bytes), 0);
@@ -511,9 +511,9 @@ TEST_F(ReaderSamples, StreamsThatAreMissingFailCleanly) {
 // ---- key frames and statistics ----
 
 TEST_F(ReaderSamples, FindKeyFrameStepsBackToAKeyFrame) {
-    AviSpec spec = standard_spec();
-    spec.streams[0].header.dwStart = 1;  // video samples 1..4
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.streams[0].header.dwStart = 1;  // video samples 1..4
+    ASSERT_EQ(open(layout.build().bytes), 0);
     ASSERT_EQ(reader_->indexFlags, AVI_INDEXFLAG_NOTKEY);
     // Positions are index positions, clamped to the stream and the index.
     const std::pair<uint32_t, uint32_t> cases[] = {{1, 0}, {2, 0}, {3, 3}, {4, 3}, {99, 3}};
@@ -530,9 +530,9 @@ TEST_F(ReaderSamples, FindKeyFrameStepsBackToAKeyFrame) {
 }
 
 TEST_F(ReaderSamples, FindKeyFrameWhenEveryFrameIsKey) {
-    AviSpec spec = standard_spec();
-    for (Sample& s : spec.samples) s.flags = AVIIF_KEYFRAME;
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    for (Sample& s : layout.samples) s.flags = AVIIF_KEYFRAME;
+    ASSERT_EQ(open(layout.build().bytes), 0);
     ASSERT_EQ(reader_->indexFlags, 0u);
     uint32_t position = 1234;
     EXPECT_EQ(aviFindKeyFrame(reader_, &position), 0);
@@ -581,10 +581,10 @@ TEST_F(ReaderSamples, VideoFrameDataListsFlagsAndSizes) {
 }
 
 TEST_F(ReaderSamples, StreamSummaryCountsEntries) {
-    AviSpec spec = standard_spec();
-    spec.samples.push_back({0, {}, AVIIF_KEYFRAME});  // an empty frame counts only as empty
-    spec.streams[0].header.dwLength = 5;
-    ASSERT_EQ(open(spec.build().bytes), 0);
+    AviLayout layout = standard_layout();
+    layout.samples.push_back({0, {}, AVIIF_KEYFRAME});  // an empty frame counts only as empty
+    layout.streams[0].header.dwLength = 5;
+    ASSERT_EQ(open(layout.build().bytes), 0);
 
     AviStreamSummary s{};
     ASSERT_EQ(aviGetStreamSummary(reader_, 0, &s), 0);
