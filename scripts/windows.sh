@@ -55,6 +55,11 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win32
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
+# A profile key in the prefix's WIN.INI, which the library must see.
+wininit=$prefix/drive_c/windows/win.ini
+printf '[Override]\r\nAVIChunkMB=16\r\n' >>"$wininit"
+export VX_TEST_WININI_AVICHUNKMB=16
+
 for t in vx_hostlib_tests vx_unit_tests; do
   log=$build/$t.wine.log
   if (cd "$bin" && timeout 900 wine "$t.exe" --gtest_brief=1) >"$log" 2>&1; then

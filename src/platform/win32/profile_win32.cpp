@@ -1,5 +1,8 @@
-// The installation's profile on Windows: the private profile with the empty
-// name, read through the system on every query.
+// The installation's profile on Windows: the profile with the empty name,
+// which is the system's WIN.INI. The empty string itself is not passed on:
+// the private-profile calls take it as a file name relative to the Windows
+// folder and fail (Wine: access denied), so every key would read as its
+// default. The profile calls without a file name read WIN.INI itself.
 #include <windows.h>
 
 #include <climits>
@@ -12,7 +15,7 @@ namespace vx::platform {
 uint32_t profile_int(const char* section, const char* key, int32_t fallback) {
     // A null section or key would enumerate names instead of reading a value.
     if (section == nullptr || key == nullptr) return static_cast<uint32_t>(fallback);
-    return GetPrivateProfileIntA(section, key, fallback, "");
+    return GetProfileIntA(section, key, fallback);
 }
 
 std::size_t profile_string(const char* section, const char* key, const char* fallback, char* out,
@@ -27,7 +30,7 @@ std::size_t profile_string(const char* section, const char* key, const char* fal
         return n;
     }
     const DWORD room = size > UINT_MAX ? UINT_MAX : static_cast<DWORD>(size);
-    return GetPrivateProfileStringA(section, key, fallback, out, room, "");
+    return GetProfileStringA(section, key, fallback, out, room);
 }
 
 }  // namespace vx::platform
