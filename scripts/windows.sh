@@ -2,6 +2,9 @@
 # Cross-builds the 32-bit Windows DLLs and tests with mingw-w64, runs the host
 # and unit tests under Wine in a fresh scratch prefix, and checks that the
 # DLLs export every function their public headers declare, by plain name.
+# With a native build (VX_NATIVE_BUILD_DIR, default build-test), its
+# integration tests also run the Windows vxavi.exe under Wine on ffmpeg-made
+# files and compare it with ffprobe and the native vxavi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -70,6 +73,27 @@ for t in vx_hostlib_tests vx_unit_tests; do
     failed=1
   fi
 done
+
+# ---- the Windows vxavi against the native one on ffmpeg-made files ----
+# The native integration tests drive vxavi.exe through Wine in this prefix.
+native=${VX_NATIVE_BUILD_DIR:-build-test}
+itest=$native/tests/vx_integration_tests
+if [ ! -x "$itest" ]; then
+  echo "SKIP wine vxavi vs native: no $itest (build the native tests there, or set VX_NATIVE_BUILD_DIR)"
+elif ! "$itest" --gtest_list_tests --gtest_filter='Wine*' | grep '^ ' >/dev/null; then
+  echo "FAIL wine vxavi vs native: $itest has no Wine tests (an old build? rebuild it)"
+  failed=1
+else
+  log=$build/vx_integration_tests.wine.log
+  if VX_WINE_VXAVI="$(cd "$bin" && pwd)/vxavi.exe" timeout 900 "$itest" --gtest_filter='Wine*' \
+    --gtest_brief=1 >"$log" 2>&1; then
+    echo "PASS wine vxavi vs native: $(grep -E '^\[  PASSED  \]' "$log" | head -1)$(grep -E '^\[  SKIPPED \] [0-9]' "$log" | sed 's/^\[  SKIPPED \]/, skipped/' | head -1)"
+  else
+    echo "FAIL wine vxavi vs native (log: $log)"
+    grep -E '^\[  FAILED  \]|Failure' "$log" | head -20 || tail -20 "$log"
+    failed=1
+  fi
+fi
 
 if [ $failed -eq 0 ]; then echo "windows: all passed"; else echo "windows: FAILED"; fi
 exit $failed

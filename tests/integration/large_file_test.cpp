@@ -1,12 +1,6 @@
 // A file past 1 GiB, which ffmpeg continues in an "AVIX" segment and indexes
 // with OpenDML super and standard indexes only.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 
 #include "avi_checks.h"
 #include "json_value.h"
@@ -15,51 +9,23 @@
 namespace vxtest {
 namespace {
 
-constexpr uint32_t kFrames = 1300;
-constexpr uint32_t kFrameBytes = 640 * 480 * 3;
-
-// A run stopped from outside (a test timeout) must not leave 1.2 GB behind.
-char g_largePath[4096];
-
-void remove_large_file_and_die(int sig) {
-    if (g_largePath[0] != '\0') ::unlink(g_largePath);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-void guard_large_file(const std::string& path) {
-    if (path.size() >= sizeof g_largePath) return;
-    std::memcpy(g_largePath, path.c_str(), path.size() + 1);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) std::signal(sig, remove_large_file_and_die);
-}
+constexpr uint32_t kFrames = kLargeFrames;
+constexpr uint32_t kFrameBytes = kLargeFrameBytes;
 
 class LargeFileTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!have_ffmpeg()) return;
         dir_ = new TempDir();
-        std::error_code ec;
-        const auto space = std::filesystem::space(dir_->path(), ec);
-        if (ec || space.available < (3ull << 29)) {
-            skipReason_ = "less than 1.5 GiB free in " + dir_->path();
-            return;
-        }
-        const std::string out = dir_->file("large.avi");
-        guard_large_file(out);
-        const CommandResult r = run_command(
-            "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=640x480:rate=25 -frames:v " +
-            std::to_string(kFrames) + " -c:v rawvideo -pix_fmt bgr24 " + shell_quote(out));
-        if (r.exitCode != 0) {
-            skipReason_ = "ffmpeg failed: " + r.err;
-            return;
-        }
+        const std::string out = make_large_avi(*dir_, &skipReason_);
+        if (out.empty()) return;
         path_ = out;
         packets_ = ffprobe_packets(out);
     }
     static void TearDownTestSuite() {
         delete dir_;  // removes the 1.2 GB file
         dir_ = nullptr;
-        g_largePath[0] = '\0';
+        large_avi_removed();
         path_.clear();
         packets_.clear();
     }

@@ -1,5 +1,10 @@
 #include "media_files.h"
 
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -56,6 +61,21 @@ Store& store() {
     return s;
 }
 
+// A run stopped from outside (a test timeout) must not leave 1.2 GB behind.
+char g_largePath[4096];
+
+void remove_large_file_and_die(int sig) {
+    if (g_largePath[0] != '\0') ::unlink(g_largePath);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void guard_large_file(const std::string& path) {
+    if (path.size() >= sizeof g_largePath) return;
+    std::memcpy(g_largePath, path.c_str(), path.size() + 1);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) std::signal(sig, remove_large_file_and_die);
+}
+
 }  // namespace
 
 bool have_ffmpeg() {
@@ -96,5 +116,26 @@ const MediaFile& media_file(Media media) {
     }
     return s.files.emplace(media, std::move(f)).first->second;
 }
+
+std::string make_large_avi(const TempDir& dir, std::string* whyNot) {
+    std::error_code ec;
+    const auto space = std::filesystem::space(dir.path(), ec);
+    if (ec || space.available < (3ull << 29)) {
+        *whyNot = "less than 1.5 GiB free in " + dir.path();
+        return {};
+    }
+    const std::string out = dir.file("large.avi");
+    guard_large_file(out);
+    const CommandResult r = run_command(
+        "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=640x480:rate=25 -frames:v " +
+        std::to_string(kLargeFrames) + " -c:v rawvideo -pix_fmt bgr24 " + shell_quote(out));
+    if (r.exitCode != 0) {
+        *whyNot = "ffmpeg failed: " + r.err;
+        return {};
+    }
+    return out;
+}
+
+void large_avi_removed() { g_largePath[0] = '\0'; }
 
 }  // namespace vxtest

@@ -3,6 +3,7 @@
 // what it needs) and removed at exit.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,5 +36,16 @@ std::vector<Media> all_media();
 std::string media_name(Media media);
 // For test names and failure messages.
 inline void PrintTo(Media media, std::ostream* os) { *os << media_name(media); }
+
+// A raw-video file past 1 GiB, which ffmpeg continues in an "AVIX" segment
+// and indexes with OpenDML super and standard indexes only. Too big to keep
+// for the whole run: each suite makes it in a folder of its own and removes
+// it when done.
+constexpr uint32_t kLargeFrames = 1300;
+constexpr uint32_t kLargeFrameBytes = 640 * 480 * 3;
+// The file's path in `dir`, or empty with `*whyNot` set.
+std::string make_large_avi(const TempDir& dir, std::string* whyNot);
+// Forgets the file that make_large_avi made, once its folder is gone.
+void large_avi_removed();
 
 }  // namespace vxtest

@@ -98,11 +98,13 @@ long long to_number(const std::map<std::string, std::string>& rec, const std::st
 
 }  // namespace
 
-std::vector<Packet> ffprobe_packets(const std::string& path) {
-    const CommandResult r = run_command(
-        "ffprobe -v error -fflags +noparse+nofillin -show_data_hash MD5 -show_entries "
-        "packet=stream_index,size,pos,flags,data_hash -of compact " +
-        shell_quote(path));
+std::vector<Packet> ffprobe_packets(const std::string& path, DataHash hash) {
+    const bool crc = hash == DataHash::kCrc32;
+    const CommandResult r =
+        run_command(std::string("ffprobe -v error -fflags +noparse+nofillin -show_data_hash ") +
+                    (crc ? "CRC32" : "MD5") +
+                    " -show_entries packet=stream_index,size,pos,flags,data_hash -of compact " +
+                    shell_quote(path));
     std::vector<Packet> out;
     for (const auto& rec : compact_records(r.out, "packet")) {
         Packet p;
@@ -111,8 +113,10 @@ std::vector<Packet> ffprobe_packets(const std::string& path) {
         p.pos = to_number(rec, "pos", -1);
         const auto flags = rec.find("flags");
         p.key = flags != rec.end() && flags->second.find('K') != std::string::npos;
-        const auto hash = rec.find("data_hash");
-        if (hash != rec.end()) p.md5 = hash->second.substr(hash->second.find(':') + 1);
+        // "MD5:<hex>" or "CRC32:<hex>"
+        const auto value = rec.find("data_hash");
+        if (value != rec.end())
+            (crc ? p.crc32 : p.md5) = value->second.substr(value->second.find(':') + 1);
         out.push_back(std::move(p));
     }
     return out;

@@ -44,9 +44,11 @@ struct Packet {
     uint32_t size = 0;
     int64_t pos = -1;  // of the chunk data; -1 when not known
     bool key = false;
-    std::string md5;
+    std::string md5;    // lower-case hex, with DataHash::kMd5
+    std::string crc32;  // lower-case hex, with DataHash::kCrc32
 };
-std::vector<Packet> ffprobe_packets(const std::string& path);
+enum class DataHash { kMd5, kCrc32 };
+std::vector<Packet> ffprobe_packets(const std::string& path, DataHash hash = DataHash::kMd5);
 
 struct ProbeStream {
     int index = -1;
