@@ -10,9 +10,6 @@ scripts/deps.sh
 
 jobs=$(nproc)
 fuzz_seconds=${VX_FUZZ_SECONDS:-60}
-# Media that the integration tests make with ffmpeg is made once and shared.
-export VX_TEST_MEDIA_DIR=${VX_TEST_MEDIA_DIR:-$PWD/build-media}
-mkdir -p "$VX_TEST_MEDIA_DIR"
 
 stage() { printf '\n=== %s ===\n' "$*"; }
 results=()
