@@ -4,5 +4,6 @@
 
 #include "vxtypes.h"
 #include "avireader.h"
+#include "aviwriter.h"
 
 #endif

@@ -1,11 +1,12 @@
-// Files opened by the library itself (the block cache's own handle). Files
-// the host opened are read through the host's calls, never through here.
+// Files opened by the library itself (the block cache's own handle, the
+// writer's output file). Files the host opened are read through the host's
+// calls, never through here.
 #pragma once
+
+#include <vxmedia/vxtypes.h>
 
 #include <cstddef>
 #include <cstdint>
-
-#include <vxmedia/vxtypes.h>
 
 namespace vx::platform {
 
@@ -23,6 +24,18 @@ HANDLE open_unbuffered_reader(const char* path);
 bool read_at(HANDLE file, void* buffer, uint32_t count, uint64_t position, uint32_t* got);
 
 void close_file(HANDLE file);
+
+// Creates `path` for reading and writing, others may only read it; an
+// existing file is replaced. Returns INVALID_HANDLE_VALUE on failure.
+HANDLE create_for_writing(const char* path);
+
+// Pushes written data towards the disk; false when the system reports an
+// error.
+bool flush_file(HANDLE file);
+
+// Closes a file that was written: false when the close reports an error,
+// which can be the first sign that written data did not reach the disk.
+bool close_checked(HANDLE file);
 
 void* alloc_aligned(std::size_t size, std::size_t alignment);
 void free_aligned(void* block);

@@ -48,6 +48,23 @@ void close_file(HANDLE file) {
     if (file != INVALID_HANDLE_VALUE && file != nullptr) ::close(fd_of(file));
 }
 
+HANDLE create_for_writing(const char* path) {
+    if (path == nullptr || path[0] == '\0') return INVALID_HANDLE_VALUE;
+    const int fd = ::open(path, O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC, 0644);
+    return fd < 0 ? INVALID_HANDLE_VALUE : handle_of(fd);
+}
+
+// Nothing to do: the kernel holds what was written and close() reports
+// write-back errors it already knows; an fsync per file would only slow
+// exports down.
+bool flush_file(HANDLE file) { return file != INVALID_HANDLE_VALUE && file != nullptr; }
+
+bool close_checked(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+    // The descriptor is released even when close() fails; never retry it.
+    return ::close(fd_of(file)) == 0;
+}
+
 void* alloc_aligned(std::size_t size, std::size_t alignment) {
     void* p = nullptr;
     if (::posix_memalign(&p, alignment, size) != 0) return nullptr;

@@ -45,6 +45,22 @@ void close_file(HANDLE file) {
     if (file != INVALID_HANDLE_VALUE && file != nullptr) CloseHandle(file);
 }
 
+HANDLE create_for_writing(const char* path) {
+    if (path == nullptr || path[0] == '\0') return INVALID_HANDLE_VALUE;
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool flush_file(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+    return FlushFileBuffers(file) != 0;
+}
+
+bool close_checked(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+    return CloseHandle(file) != 0;
+}
+
 void* alloc_aligned(std::size_t size, std::size_t alignment) {
     return _aligned_malloc(size, alignment);
 }

@@ -1,0 +1,156 @@
+// The header space at the start of the file: its size, fixed at the first
+// chunk, and the header list written into it at close.
+#include <cstdlib>
+#include <cstring>
+
+#include "writer/writer_internal.h"
+
+namespace vx::writer {
+
+namespace {
+
+constexpr uint64_t kReserveBase = 800;
+constexpr uint64_t kStreamFixed = 116;  // strl 12, strh 64, strf header 8, indx headers 32
+constexpr uint64_t kFirstSegmentFixed = 20;
+
+uint64_t even(uint64_t v) { return v + (v & 1); }
+
+// Little-endian output into a block sized beforehand.
+class ListBuilder {
+public:
+    explicit ListBuilder(uint8_t* out) : out_(out) {}
+    void u8(uint8_t v) { out_[at_++] = v; }
+    void u16(uint16_t v) {
+        u8(static_cast<uint8_t>(v));
+        u8(static_cast<uint8_t>(v >> 8));
+    }
+    void u32(uint32_t v) {
+        u16(static_cast<uint16_t>(v));
+        u16(static_cast<uint16_t>(v >> 16));
+    }
+    void u64(uint64_t v) {
+        u32(static_cast<uint32_t>(v));
+        u32(static_cast<uint32_t>(v >> 32));
+    }
+    void bytes(const void* p, uint32_t n) {
+        if (n != 0) std::memcpy(out_ + at_, p, n);
+        at_ += n;
+    }
+    void zeros(uint32_t n) {
+        std::memset(out_ + at_, 0, n);
+        at_ += n;
+    }
+    // A chunk written whole, padded to an even length.
+    void chunk(uint32_t id, const void* p, uint32_t n) {
+        u32(id);
+        u32(n);
+        bytes(p, n);
+        if (n & 1) u8(0);
+    }
+    // Opens a list; close_list() fills in its size.
+    uint32_t open_list(uint32_t id, uint32_t type) {
+        const uint32_t start = at_;
+        u32(id);
+        u32(0);
+        u32(type);
+        return start;
+    }
+    void close_list(uint32_t start) {
+        const uint32_t size = at_ - start - 8;
+        for (int i = 0; i < 4; ++i) out_[start + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    }
+    uint32_t size() const { return at_; }
+
+private:
+    uint8_t* out_;
+    uint32_t at_ = 0;
+};
+
+uint64_t list_size(const AviWriter* w) {
+    uint64_t n = 12 + 12 + 8 + sizeof(MainAVIHeader);  // RIFF, hdrl, avih
+    for (const AviWriterStream* s = w->streams; s != w->streamsEnd; ++s) {
+        n += 12 + 8 + 56 + 8 + even(s->formatSize);
+        if (s->superIndexUsed > 0) n += 8 + 24 + 16ull * s->superIndexUsed;
+    }
+    if (w->extensionCount > 0) n += 12 + 8 + 248;
+    return n;
+}
+
+}  // namespace
+
+uint32_t header_reserve(AviWriter* w, uint64_t need) {
+    const uint64_t streams = w->mainHeader.dwStreams;
+    uint64_t base = kReserveBase;
+    for (const AviWriterStream* s = w->streams; s != w->streamsEnd; ++s)
+        base += s->formatSize + kStreamFixed;
+    base = even(base);
+    const uint64_t perSlot = 16 * streams;
+    const uint64_t fixed = kStreamSegmentOverhead * streams + kFirstSegmentFixed;
+    const uint64_t budget = w->segmentSize;
+    // Super index slots that would leave no room for the first chunk are
+    // given up, and with them the segments they would have indexed.
+    if (perSlot != 0 && base + fixed + perSlot * w->superIndexSlots + need > budget) {
+        const uint64_t room = budget > base + fixed + need ? budget - (base + fixed + need) : 0;
+        const uint64_t fit = room / perSlot;
+        if (fit < w->superIndexSlots) {
+            w->superIndexSlots = static_cast<uint32_t>(fit);
+            if (w->segmentLimit > w->superIndexSlots) w->segmentLimit = w->superIndexSlots;
+        }
+    }
+    const uint64_t reserve = base + perSlot * w->superIndexSlots;
+    return reserve > UINT32_MAX - 1 ? 0 : static_cast<uint32_t>(reserve);
+}
+
+bool build_header_list(const AviWriter* w, uint32_t dmlhFrames, uint8_t** data, uint32_t* size) {
+    *data = nullptr;
+    *size = 0;
+    const uint64_t total = list_size(w);
+    // The list and the filler's header must end inside the reserved space.
+    if (total + 8 > w->headerReserve) return false;
+    auto* out = static_cast<uint8_t*>(std::malloc(total + 8));
+    if (out == nullptr) return false;
+    ListBuilder b(out);
+    b.u32(fourcc("RIFF"));
+    b.u32(static_cast<uint32_t>(w->firstRiffEnd - 8));
+    b.u32(fourcc("AVI "));
+    const uint32_t hdrl = b.open_list(fourcc("LIST"), fourcc("hdrl"));
+    b.chunk(fourcc("avih"), &w->mainHeader, sizeof(MainAVIHeader));
+    for (const AviWriterStream* s = w->streams; s != w->streamsEnd; ++s) {
+        const uint32_t strl = b.open_list(fourcc("LIST"), fourcc("strl"));
+        b.chunk(fourcc("strh"), &s->header, 56);
+        b.chunk(fourcc("strf"), s->format, s->formatSize);
+        if (s->superIndexUsed > 0) {
+            b.u32(fourcc("indx"));
+            b.u32(24 + 16 * s->superIndexUsed);
+            b.u16(4);
+            b.u8(0);
+            b.u8(0);  // an index of indexes
+            b.u32(s->superIndexUsed);
+            b.u32(s->chunkId);
+            b.zeros(12);
+            for (uint32_t i = 0; i < s->superIndexUsed; ++i) {
+                b.u64(s->superIndex[i].qwOffset);
+                b.u32(s->superIndex[i].dwSize);
+                b.u32(s->superIndex[i].dwDuration);
+            }
+        }
+        b.close_list(strl);
+    }
+    if (w->extensionCount > 0) {
+        const uint32_t odml = b.open_list(fourcc("LIST"), fourcc("odml"));
+        b.u32(fourcc("dmlh"));
+        b.u32(248);
+        b.u32(dmlhFrames);
+        b.zeros(244);
+        b.close_list(odml);
+    }
+    b.close_list(hdrl);
+    // The filler runs from here to the first movie list.
+    b.u32(fourcc("JUNQ"));
+    b.u32(w->headerReserve - (b.size() + 4));
+    *data = out;
+    *size = b.size();
+    return true;
+}
+
+}  // namespace vx::writer
