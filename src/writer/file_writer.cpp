@@ -20,7 +20,7 @@ bool FileWriter::write_at(uint64_t position, const void* data, uint32_t count) {
     if (position > static_cast<uint64_t>(INT64_MAX)) return false;
     const int64_t at = static_cast<int64_t>(position);
     if (VxPWrite(file_, data, count, &at) != 0) {
-        resync();
+        known_ = false;  // a rewrite behind the end: the append point is lost
         return false;
     }
     position_ = position + count;
@@ -32,7 +32,9 @@ bool FileWriter::seek(uint64_t position) {
     const int64_t to = static_cast<int64_t>(position);
     int64_t now = 0;
     if (SetFilePointer64(file_, &to, &now, 0) != 0 || now != to) {
-        resync();
+        // The writer meant to be elsewhere: nothing more may be written until
+        // a seek succeeds, or it would land on data already written.
+        known_ = false;
         return false;
     }
     position_ = position;

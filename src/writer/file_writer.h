@@ -28,7 +28,7 @@ public:
         return write(&zero, 1);
     }
 
-    // False when a failed call left the position unknown.
+    // False when a failed call left the position unknown or unusable.
     bool tell(uint64_t* position) const {
         *position = position_;
         return known_;
