@@ -131,4 +131,18 @@ TEST_F(WriterErrors, FailedHeaderRewriteKeepsThePlaceholder) {
     EXPECT_GT(idx1, 0) << "the movie data and its index are complete";
 }
 
+TEST_F(WriterErrors, HeaderListLargerThanTheReserveIsNotWrittenOverTheMovie) {
+    open_video();
+    const Bytes f0 = payload(0, 0, 100);
+    ASSERT_EQ(write(0, f0, kDc, AVIIF_KEYFRAME), 0);
+    const uint32_t reserve = writer_->headerReserve;
+    writer_->headerReserve = 100;  // as if the streams had outgrown it
+    EXPECT_EQ(close(1, 0), AVIERR_FILEWRITE);
+    const Bytes b = file_bytes();
+    EXPECT_EQ(rd32(b, 8), Fcc("JUNQ"));
+    EXPECT_EQ(rd32(b, 12), 0u) << "the header space stays unwritten";
+    EXPECT_EQ(rd32(b, reserve + 8), Fcc("movi"));
+    EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + reserve + 20));
+}
+
 }  // namespace

@@ -170,7 +170,9 @@ TEST_F(WriterAllowance, ChunksChargeTheirOverheadAndIndexHeaders) {
     EXPECT_EQ(after1 - writer_->segmentLeft, 4026u * 32);
     ASSERT_EQ(write(0, {}, kDc, AVIIF_KEYFRAME), 0);
     EXPECT_EQ(after1 - writer_->segmentLeft, 4027u * 32 + 32) << "every 4028th chunk pays 32 more";
-    EXPECT_EQ(close(4028, 0), 0);
+    for (int i = 4028; i < 4100; ++i) ASSERT_EQ(write(0, {}, kDc, AVIIF_KEYFRAME), 0);
+    EXPECT_EQ(writer_->entryCapacity, 8192u) << "the index grows by doubling";
+    EXPECT_EQ(close(4100, 0), 0);
 }
 
 TEST_F(WriterAllowance, RecordsReserveRoomForTheOtherStreams) {
