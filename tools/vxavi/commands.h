@@ -4,7 +4,9 @@
 
 #include <vxmedia/avireader.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "input_file.h"
@@ -12,8 +14,11 @@
 namespace vxavi {
 
 struct Options {
-    std::string path;
+    std::string path;    // the file read; for demo the file written, may be empty
+    std::string output;  // the file written by remux
     bool json = false;
+    bool interleave = false;
+    std::optional<uint32_t> segmentMb;
 };
 
 // Exit codes.
@@ -23,6 +28,8 @@ constexpr int kExitUsage = 2;
 
 int run_info(const Options& options);
 int run_frames(const Options& options);
+int run_remux(const Options& options);
+int run_demo(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);

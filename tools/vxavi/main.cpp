@@ -1,7 +1,10 @@
-// vxavi: inspects AVI files through the VxMedia reader.
+// vxavi: inspects AVI files through the VxMedia reader and writes them
+// through its writer.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 
@@ -10,61 +13,110 @@ namespace {
 constexpr const char* kUsage =
     "usage: vxavi info FILE [--json]\n"
     "       vxavi frames FILE [--json]\n"
+    "       vxavi remux IN OUT [--interleave] [--segment-mb N]\n"
+    "       vxavi demo [OUT] [--segment-mb N]\n"
     "       vxavi --help\n"
     "\n"
     "  info    file size, segments, main header, streams and the video and\n"
     "          audio indexes of an AVI file\n"
     "  frames  one line per video index entry: number, file offset, size,\n"
     "          key flag and CRC-32 of the frame's bytes\n"
-    "  --json  print JSON instead of text (an object for info, an array for\n"
-    "          frames)\n"
+    "  remux   copies the video stream and the first audio stream of IN into\n"
+    "          a new AVI file OUT, chunk by chunk in the order of IN, with\n"
+    "          their key flags\n"
+    "  demo    writes a 4-second test pattern with a tone to OUT (default\n"
+    "          vxavi-demo.avi) and an interleaved copy beside it (name ending\n"
+    "          in -interleaved), then shows their info\n"
+    "  --json          print JSON instead of text (an object for info, an\n"
+    "                  array for frames)\n"
+    "  --interleave    group each video chunk with the audio up to the next\n"
+    "                  one in an interleave record\n"
+    "  --segment-mb N  start a new RIFF segment every N MiB (1 to 2048;\n"
+    "                  Linux only, default 2048)\n"
     "\n"
-    "Exit status: 0 success, 1 the file cannot be read or is not a usable\n"
-    "AVI file, 2 wrong usage.\n";
+    "Progress is shown on standard error when it is a terminal.\n"
+    "\n"
+    "Exit status: 0 success, 1 a file cannot be read or written or is not a\n"
+    "usable AVI file, 2 wrong usage.\n";
 
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "vxavi: %s\n%s", message.c_str(), kUsage);
     return vxavi::kExitUsage;
 }
 
+struct Command {
+    const char* name;
+    int (*run)(const vxavi::Options&);
+    std::size_t minFiles, maxFiles;
+    bool json;    // takes --json
+    bool writes;  // takes --segment-mb
+    bool interleave;
+};
+
+constexpr Command kCommands[] = {
+    {"info", vxavi::run_info, 1, 1, true, false, false},
+    {"frames", vxavi::run_frames, 1, 1, true, false, false},
+    {"remux", vxavi::run_remux, 2, 2, false, true, true},
+    {"demo", vxavi::run_demo, 0, 1, false, true, false},
+};
+
+// A whole decimal number in [1, 2048].
+bool parse_megabytes(const std::string& text, uint32_t* out) {
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v < 1 || v > 2048) return false;
+    *out = static_cast<uint32_t>(v);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage_error("no command given");
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(kUsage, stdout);
         return vxavi::kExitOk;
     }
-    int (*run)(const vxavi::Options&) = nullptr;
-    if (command == "info")
-        run = vxavi::run_info;
-    else if (command == "frames")
-        run = vxavi::run_frames;
-    else
-        return usage_error("unknown command '" + command + "'");
+    const Command* command = nullptr;
+    for (const Command& c : kCommands)
+        if (name == c.name) command = &c;
+    if (command == nullptr) return usage_error("unknown command '" + name + "'");
 
     vxavi::Options options;
-    bool havePath = false;
+    std::vector<std::string> files;
     bool optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
-        } else if (!optionsEnded && arg == "--json") {
+        } else if (!optionsEnded && arg == "--json" && command->json) {
             options.json = true;
+        } else if (!optionsEnded && arg == "--interleave" && command->interleave) {
+            options.interleave = true;
+        } else if (!optionsEnded && arg == "--segment-mb" && command->writes) {
+            uint32_t mb = 0;
+            if (i + 1 >= argc || !parse_megabytes(argv[i + 1], &mb))
+                return usage_error("--segment-mb takes a whole number of MiB from 1 to 2048");
+            options.segmentMb = mb;
+            ++i;
         } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
             return vxavi::kExitOk;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             return usage_error("unknown option '" + arg + "'");
-        } else if (havePath) {
-            return usage_error("more than one file given");
         } else {
-            options.path = arg;
-            havePath = true;
+            files.push_back(arg);
         }
     }
-    if (!havePath) return usage_error("no file given");
-    return run(options);
+    if (files.size() < command->minFiles)
+        return usage_error(command->minFiles == 1 ? "no file given" : "too few files given");
+    if (files.size() > command->maxFiles)
+        return usage_error(command->maxFiles == 1 ? "more than one file given"
+                                                  : "too many files given");
+    if (!files.empty()) options.path = files[0];
+    if (files.size() > 1) options.output = files[1];
+    return command->run(options);
 }
