@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: build the library and vxavi, then show what vxavi reads from
-# a sample AVI file (made here with ffmpeg: a test pattern and a tone).
+# The main job: build the library and vxavi, write a short AVI file from
+# nothing with the library's writer (a moving test pattern and a tone, plain
+# and interleaved), then show what vxavi reads from it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --demo
@@ -9,11 +10,8 @@ build=build-demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target vxavi >/dev/null
 
-sample="$build/sample.avi"
-if [ ! -s "$sample" ]; then
-  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
-    -t 4 -c:v mpeg4 -g 25 -c:a pcm_s16le "$sample"
-fi
-"$build/tools/vxavi/vxavi" info "$sample"
+vxavi="$build/tools/vxavi/vxavi"
+# Prints the info of both files it writes.
+"$vxavi" demo "$build/vxavi-demo.avi"
 echo
-"$build/tools/vxavi/vxavi" frames "$sample" | head -n 12
+"$vxavi" frames "$build/vxavi-demo.avi" | head -n 12

@@ -7,11 +7,13 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev
+  # Other programs' readers of the files the writer makes.
+  mediainfo gstreamer1.0-tools gstreamer1.0-plugins-good
 )
 # The 32-bit Windows build and its test run under Wine (scripts/windows.sh).
 windows_packages=(g++-mingw-w64-i686 googletest wine wine32:i386)
 if [ "${1:-}" = "--demo" ]; then
-  packages=(cmake make g++ ffmpeg)
+  packages=(cmake make g++)
   windows_packages=()
 fi
 
