@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -238,12 +239,36 @@ TEST_F(WrittenFilesTest, OpenDmlRemuxIsReadByOthers) {
     }
 }
 
-TEST(VxaviRemuxTest, RefusesBadSegmentSizesAndKeepsTheCallersProfile) {
+TEST(VxaviRemuxTest, RefusesBadSegmentSizes) {
     for (const char* bad : {"0", "2049", "x", "-1"}) {
         const CommandResult r = vxavi(std::string("remux a.avi b.avi --segment-mb ") + bad);
         EXPECT_EQ(r.exitCode, 2) << bad;
     }
     EXPECT_EQ(vxavi("remux only-one.avi").exitCode, 2);
+}
+
+TEST(VxaviRemuxTest, LeavesNoTemporaryProfileBehind) {
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not on PATH";
+    const MediaFile& f = media_file(Media::kClassic);
+    ASSERT_FALSE(f.path.empty());
+    TempDir tmp, outDir;
+    const CommandResult r = run_command(
+        "TMPDIR=" + shell_quote(tmp.path()) + " " + shell_quote(VXAVI_PATH) + " remux " +
+        shell_quote(f.path) + " " + shell_quote(outDir.file("out.avi")) + " --segment-mb 1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+TEST(VxaviRemuxTest, RefusesToOverwriteItsInput) {
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not on PATH";
+    const MediaFile& f = media_file(Media::kClassic);
+    ASSERT_FALSE(f.path.empty());
+    const uint64_t size = file_size(f.path);
+    const std::string dir = f.path.substr(0, f.path.rfind('/'));
+    const CommandResult r =
+        vxavi("remux " + shell_quote(f.path) + " " + shell_quote(dir + "/./" + f.name + ".avi"));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(file_size(f.path), size);
 }
 
 // The demo's files: 100 raw 320x240 frames and a 440 Hz tone in chunks of
