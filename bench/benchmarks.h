@@ -4,5 +4,6 @@ namespace vxbench {
 
 void register_index_benchmarks();
 void register_read_benchmarks();
+void register_write_benchmarks();
 
 }  // namespace vxbench
