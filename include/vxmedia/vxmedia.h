@@ -5,5 +5,7 @@
 #include "vxtypes.h"
 #include "avireader.h"
 #include "aviwriter.h"
+#include "avichunks.h"
+#include "vxutil.h"
 
 #endif

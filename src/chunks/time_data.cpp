@@ -1,0 +1,153 @@
+// Timecode, reel name and comment texts: the "Tdat" and "Cdat" lists and the
+// "ISMT" chunk of the header list.
+#include <vxmedia/avichunks.h>
+
+#include <cstring>
+
+#include "chunks/chunk_io.h"
+#include "chunks/chunk_text.h"
+#include "chunks/chunk_tree.h"
+#include "chunks/room.h"
+#include "platform/file.h"
+#include "reader/byte_io.h"
+
+namespace vx::chunks {
+namespace {
+
+// Chars of a timecode kept in "ISMT".
+constexpr uint32_t kIsmtChars = 11;
+
+void copy_text(char* out, const char* text, std::size_t field) {
+    if (out == nullptr) return;
+    const std::size_t n = strnlen(text, field - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+void read_into(HANDLE file, const ChunkTree& tree, FOURCC id, FOURCC list, char* out,
+               uint32_t field) {
+    if (const ChunkRecord* r = tree.lookup(id, list)) read_text(file, *r, out, field);
+}
+
+// Builds a list: header, then each (id, bytes) chunk.
+class ListBytes {
+public:
+    ListBytes(FOURCC type, uint32_t total) : total_(total) {
+        put32(bytes_, fourcc("LIST"));
+        put32(bytes_ + 4, total - 8);
+        put32(bytes_ + 8, type);
+        used_ = 12;
+    }
+    void chunk(FOURCC id, const void* data, uint32_t size) {
+        put32(bytes_ + used_, id);
+        put32(bytes_ + used_ + 4, size);
+        std::memcpy(bytes_ + used_ + 8, data, size);
+        used_ += 8 + size;
+    }
+    int32_t add(HANDLE file, ChunkTree& tree) const {
+        return add_chunk(file, tree, bytes_, 12, bytes_ + 12, total_ - 12);
+    }
+
+private:
+    unsigned char bytes_[VX_CDAT_LIST_BYTES] = {};
+    uint32_t total_;
+    uint32_t used_ = 0;
+};
+
+// Rewrites "ISMT" with the first characters of the timecode and zeros.
+void update_ismt(HANDLE file, const ChunkRecord& r, const char* tc) {
+    if (!r.inside_parent()) return;
+    unsigned char block[256] = {};
+    std::memcpy(block, tc, strnlen(tc, kIsmtChars));
+    for (uint64_t done = 0; done < r.size;) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(sizeof block, r.size - done));
+        if (write_at(file, block, n, r.position + done) != 0) return;
+        if (done == 0) std::memset(block, 0, sizeof block);
+        done += n;
+    }
+}
+
+}  // namespace
+}  // namespace vx::chunks
+
+using namespace vx::chunks;
+using vx::fourcc;
+
+VXAPI void VXCALL vfwGetTimeCode(HANDLE file, char* tcO, char* tcA, char* rnO, char* rnA,
+                                 char* comment) {
+    AviTimeData t{};
+    ChunkTree tree;
+    if (tree.build(file) == BuildResult::kOk && !tree.empty()) {
+        char ismt[sizeof t.tc_O] = {};
+        const ChunkRecord* ismtRec = tree.lookup(VX_CKID_ISMT, fourcc("hdrl"));
+        const ChunkRecord* tcORec = tree.lookup(fourcc("tc_O"), VX_CKID_TDAT);
+        const ChunkRecord* tcARec = tree.lookup(fourcc("tc_A"), VX_CKID_TDAT);
+        if (tcORec != nullptr) read_text(file, *tcORec, t.tc_O, sizeof t.tc_O);
+        if (tcARec != nullptr) read_text(file, *tcARec, t.tc_A, sizeof t.tc_A);
+        if (tcORec == nullptr && tcARec == nullptr && ismtRec != nullptr &&
+            read_text(file, *ismtRec, ismt, sizeof ismt)) {
+            std::memcpy(t.tc_O, ismt, kIsmtChars);
+        }
+        read_into(file, tree, fourcc("rn_O"), VX_CKID_TDAT, t.rn_O, sizeof t.rn_O);
+        read_into(file, tree, fourcc("rn_A"), VX_CKID_TDAT, t.rn_A, sizeof t.rn_A);
+        read_into(file, tree, fourcc("cmnt"), VX_CKID_CDAT, t.cmnt, sizeof t.cmnt);
+    }
+    copy_text(tcO, t.tc_O, sizeof t.tc_O);
+    copy_text(tcA, t.tc_A, sizeof t.tc_A);
+    copy_text(rnO, t.rn_O, sizeof t.rn_O);
+    copy_text(rnA, t.rn_A, sizeof t.rn_A);
+    copy_text(comment, t.cmnt, sizeof t.cmnt);
+}
+
+VXAPI int32_t VXCALL vfwAddTimeData(HANDLE file, const AviTimeData* data) {
+    if (data == nullptr) return 1;
+    ChunkTree tree;
+    if (tree.build(file) != BuildResult::kOk) return kNoRoom;
+    if (tree.empty()) return 0;
+    // Fields that are not terminated are cut to their size minus one.
+    AviTimeData t{};
+    copy_text(t.tc_O, data->tc_O, sizeof t.tc_O);
+    copy_text(t.tc_A, data->tc_A, sizeof t.tc_A);
+    std::memcpy(t.rn_O, data->rn_O, sizeof t.rn_O);
+    std::memcpy(t.rn_A, data->rn_A, sizeof t.rn_A);
+    std::memcpy(t.cmnt, data->cmnt, sizeof t.cmnt);
+    t.rn_O[sizeof t.rn_O - 1] = t.rn_A[sizeof t.rn_A - 1] = t.cmnt[sizeof t.cmnt - 1] = '\0';
+
+    if (t.tc_O[0] != '\0') {
+        if (const ChunkRecord* r = tree.lookup(VX_CKID_ISMT, fourcc("hdrl"))) {
+            update_ismt(file, *r, t.tc_O);
+        }
+    }
+    int32_t result = 0;
+    const ChunkRecord* tcO = tree.lookup(fourcc("tc_O"), VX_CKID_TDAT);
+    if (tcO == nullptr) {
+        ListBytes list(VX_CKID_TDAT, VX_TDAT_LIST_BYTES);
+        list.chunk(fourcc("tc_O"), t.tc_O, sizeof t.tc_O);
+        list.chunk(fourcc("tc_A"), t.tc_A, sizeof t.tc_A);
+        list.chunk(fourcc("rn_O"), t.rn_O, sizeof t.rn_O);
+        list.chunk(fourcc("rn_A"), t.rn_A, sizeof t.rn_A);
+        result = list.add(file, tree);
+    } else {
+        // In-place updates: failures are not reported.
+        if (t.tc_O[0] != '\0') (void)overwrite(file, *tcO, t.tc_O, sizeof t.tc_O);
+        const ChunkRecord* tcA = tree.lookup(fourcc("tc_A"), VX_CKID_TDAT);
+        if (tcA != nullptr && t.tc_A[0] != '\0') (void)overwrite(file, *tcA, t.tc_A, sizeof t.tc_A);
+        if (const ChunkRecord* r = tree.lookup(fourcc("rn_O"), VX_CKID_TDAT)) {
+            (void)overwrite(file, *r, t.rn_O, sizeof t.rn_O);
+        }
+        if (const ChunkRecord* r = tree.lookup(fourcc("rn_A"), VX_CKID_TDAT)) {
+            (void)overwrite(file, *r, t.rn_A, sizeof t.rn_A);
+        }
+    }
+    if (setter_result(result) == 0) {
+        if (const ChunkRecord* r = tree.lookup(fourcc("cmnt"), VX_CKID_CDAT)) {
+            (void)overwrite(file, *r, t.cmnt, sizeof t.cmnt);
+        } else {
+            ListBytes list(VX_CKID_CDAT, VX_CDAT_LIST_BYTES);
+            list.chunk(fourcc("cmnt"), t.cmnt, sizeof t.cmnt);
+            result = list.add(file, tree);
+        }
+    }
+    vx::platform::flush_file(file);
+    return setter_result(result);
+}
