@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the AVI reader and writer fuzz targets with clang, ASan and UBSan,
+# Builds the AVI reader, writer and chunk-export fuzz targets with clang, ASan and UBSan,
 # runs the reader's seed corpus and the regression inputs once, then fuzzes
 # for a while: two thirds of the time the reader, one third the writer. Exits
 # non-zero when an input crashes, leaks, hits undefined behaviour, runs out of
@@ -26,7 +26,7 @@ mkdir -p "$corpus" "$writer_corpus" "$artifacts"
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_BUILD_FUZZ=ON -DVX_SANITIZE=address,undefined \
   -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_avi_reader fuzz_avi_writer make_seed_inputs
+cmake --build "$build" -j"$(nproc)" --target fuzz_avi_reader fuzz_avi_writer fuzz_avi_chunks make_seed_inputs
 
 fuzz/make_seeds.sh "$seeds" "$build/fuzz/make_seed_inputs"
 
@@ -36,6 +36,10 @@ common=(-rss_limit_mb=2048 -timeout=30 -artifact_prefix="$artifacts" -dict=fuzz/
 
 echo "=== seeds and regression inputs, once each"
 "$fuzzer" "${common[@]}" -runs=0 "$seeds" fuzz/regressions
+
+# The chunk exports on the same files: a short pass over seeds and regressions.
+echo "=== chunk exports: seeds and regression inputs, once each"
+"$build/fuzz/fuzz_avi_chunks" "${common[@]}" -runs=0 "$seeds" fuzz/regressions
 
 writer_seconds=$((seconds / 3))
 reader_seconds=$((seconds - writer_seconds))

@@ -47,8 +47,10 @@ std::size_t ChunkTree::find(FOURCC ckid, FOURCC parentType, std::size_t from) co
 
 // Walks [begin, end) of a form or list of type `type`; `end` is already cut
 // to the parent's end and the file's. False only when memory ran out.
-bool ChunkTree::walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth) {
+bool ChunkTree::walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth,
+                     bool* complete) {
     uint64_t at = begin;
+    *complete = false;
     while (at < end && end - at >= 8) {
         unsigned char h[12];
         if (read_at(file, h, 8, at) != 0) return true;  // a failed read ends the walk
@@ -70,13 +72,15 @@ bool ChunkTree::walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int
             if (!add({at + 8 + padded(size), fourcc("movi"), size, type, end})) return false;
         } else {
             if (!add({at + 12, id, size - 4, type, end})) return false;
+            bool inner = false;
             if (listType != 0 && depth < kMaxDepth &&
-                !walk(file, listType, at + 12, listEnd, depth + 1)) {
+                !walk(file, listType, at + 12, listEnd, depth + 1, &inner)) {
                 return false;
             }
         }
         at += 8 + padded(size);
     }
+    *complete = at == end;
     return true;
 }
 
@@ -85,6 +89,7 @@ BuildResult ChunkTree::build(HANDLE file) {
     cursor = 0;
     lastRiffPosition = 0;
     lastRiffSize = 0;
+    lastRiffWalked = false;
     fileEnd = 0;
     if (no_file(file) || !file_end(file, &fileEnd)) return BuildResult::kOk;
     uint64_t at = 0;
@@ -101,7 +106,8 @@ BuildResult ChunkTree::build(HANDLE file) {
         }
         lastRiffPosition = at;
         lastRiffSize = size;
-        if (formType != 0 && !walk(file, formType, at + 12, formEnd, 1)) {
+        lastRiffWalked = false;  // a form without a type is not walked
+        if (formType != 0 && !walk(file, formType, at + 12, formEnd, 1, &lastRiffWalked)) {
             records_.clear();
             return BuildResult::kNoMemory;
         }

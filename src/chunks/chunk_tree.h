@@ -53,14 +53,18 @@ public:
     uint64_t fileEnd = 0;
     uint64_t lastRiffPosition = 0;  // header of the last RIFF form
     uint32_t lastRiffSize = 0;      // its size field
-    std::size_t cursor = 0;         // next record for vfwGetNextChunk
+    // The walk of the last form reached its end exactly: bytes added there
+    // will be found by the next walk.
+    bool lastRiffWalked = false;
+    std::size_t cursor = 0;  // next record for vfwGetNextChunk
 
     // Tests: the map fails as if memory ran out once it would hold more
     // than `limit` records (0: no limit).
     static void set_record_limit_for_testing(std::size_t limit);
 
 private:
-    bool walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth);
+    // `*complete`: the walk ended exactly at `end`.
+    bool walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth, bool* complete);
 
     std::vector<ChunkRecord> records_;
 };

@@ -66,7 +66,9 @@ int32_t add_chunk(HANDLE file, ChunkTree& tree, const unsigned char* head, uint3
     const uint64_t riffExtent = static_cast<uint64_t>(tree.lastRiffSize) + (tree.lastRiffSize & 1u);
     if (tree.lastRiffPosition + 8 + riffExtent != tree.fileEnd) return kNoRoom;
     const uint64_t end = tree.fileEnd;
-    if (riffExtent + 8 + n <= kFormLimit) {
+    // A form whose walk stopped short (zero-filled space, a chunk running
+    // past its end) would hide bytes added to it: start a new form instead.
+    if (tree.lastRiffWalked && riffExtent + 8 + n <= kFormLimit) {
         const int32_t rc = write_new(file, end, head, headSize, body, bodySize);
         if (rc != 0) return rc;
         unsigned char size[4];
@@ -94,6 +96,7 @@ int32_t add_chunk(HANDLE file, ChunkTree& tree, const unsigned char* head, uint3
     tree.fileEnd = end + 12 + n;
     tree.lastRiffPosition = end;
     tree.lastRiffSize = static_cast<uint32_t>(n + 4);
+    tree.lastRiffWalked = true;
     // The file is complete even when the map cannot take the new form's record.
     (void)tree.add({end + 12, fourcc("RIFF"), static_cast<uint32_t>(n), 0, tree.fileEnd});
     return 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "avi_checks.h"
@@ -154,6 +155,46 @@ INSTANTIATE_TEST_SUITE_P(
                       EditSource{"writer_classic", Media::kClassic, "--interleave"},
                       EditSource{"writer_opendml", Media::kClassic, "--segment-mb 1"}),
     [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace vxtest
+
+namespace vxtest {
+namespace {
+
+TEST(VxaviTagTest, SetsWhatTagsThenShows) {
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not on PATH";
+    const MediaFile& m = media_file(Media::kClassic);
+    TempDir dir;
+    const std::string path = dir.file("tag.avi");
+    std::filesystem::copy_file(m.path, path);
+    const CommandResult set =
+        run_vxavi("tag " + shell_quote(path) +
+                  " --timecode 01:00:00:00 --reel 'Reel 1' --comment 'a comment' --pullup 2,3 "
+                  "--aspect 10:11 --meta Xabc=hello");
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    // Only the alternate reel changes: the others stay.
+    ASSERT_EQ(run_vxavi("tag " + shell_quote(path) + " --reel-alt B").exitCode, 0);
+    const CommandResult shown = run_vxavi("tags " + shell_quote(path));
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    for (const char* want :
+         {"timecode       01:00:00:00\n", "reel           Reel 1\n", "reel-alt       B\n",
+          "comment        a comment\n", "pullup         2,3\n", "aspect         10:11\n",
+          "meta Xabc      5 bytes\n"}) {
+        EXPECT_NE(shown.out.find(want), std::string::npos) << want << shown.out;
+    }
+    EXPECT_EQ(ffprobe_packets(path).size(), m.packets.size());
+
+    EXPECT_EQ(run_vxavi("tag " + shell_quote(path)).exitCode, 2);
+    EXPECT_EQ(run_vxavi("tag " + shell_quote(path) + " --aspect 4x3").exitCode, 2);
+    EXPECT_EQ(run_vxavi("tag " + shell_quote(path) + " --meta movi=x").exitCode, 2);
+    EXPECT_EQ(run_vxavi("tag " + shell_quote(path) + " --timecode 0123456789012345678").exitCode,
+              2);
+    const std::string text = dir.file("text.avi");
+    std::ofstream(text) << "not a RIFF file at all";
+    EXPECT_EQ(run_vxavi("tags " + shell_quote(text)).exitCode, 1);
+    EXPECT_EQ(run_vxavi("tag " + shell_quote(text) + " --pullup 1,2").exitCode, 1);
+}
 
 }  // namespace
 }  // namespace vxtest

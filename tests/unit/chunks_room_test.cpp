@@ -84,6 +84,19 @@ TEST_F(ChunkRoom, UnclosedFormsAndTrailingBytesAreHandledSafely) {
     EXPECT_EQ(now().size(), before_.size() + 12);
     EXPECT_EQ(check_well_formed(now()), "");
 
+    // Zero-filled space ends the walk of a form: bytes added behind it would
+    // never be found, so they go into a new form.
+    RiffBuilder zeroed;
+    zeroed.riff("AVI ");
+    zeroed.chunk("avih", Bytes(56, 1));
+    zeroed.zeros(64);
+    make(zeroed.finish());
+    ASSERT_EQ(vfwSetMetaData(h(), Fcc("abcd"), "WXYZ", 4), 0);
+    EXPECT_EQ(le32_at(now(), before_.size() + 8), Fcc("AVIX"));
+    uint32_t size = 0;
+    EXPECT_EQ(vfwGetMetaData(h(), Fcc("abcd"), nullptr, &size), 0);
+    EXPECT_EQ(size, 4u);
+
     // Bytes after the last form: appending would bury them, so nothing is written.
     Bytes trailing = small_avi(-1);
     trailing.insert(trailing.end(), 10, 0xEE);

@@ -81,6 +81,22 @@ TEST(ChunkMap, BadListSizesNeverLeaveTheirParent) {
     EXPECT_NE(map.back(), (Entry{"JUNQ", "AVI "}));
 }
 
+// Preallocated, never-written space is not walked 8 bytes at a time.
+TEST(ChunkMap, ZeroFilledSpaceEndsItsListsWalk) {
+    RiffBuilder b;
+    b.riff("AVI ");
+    b.list("hdrl");
+    b.avih(MainAVIHeader{});
+    b.zeros(4096);
+    b.chunk("strl", Bytes(8, 1));
+    b.end();
+    b.chunk("JUNQ", Bytes(16, 0));
+    TempAviFile f(b.finish());
+    const std::vector<Entry> want = {
+        {"RIFF", "0"}, {"LIST", "AVI "}, {"avih", "hdrl"}, {"JUNQ", "AVI "}};
+    EXPECT_EQ(map_of(f.handle()), want);
+}
+
 TEST(ChunkMap, NothingButRiffFormsStartsAMap) {
     TempAviFile text_file(Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'});
     EXPECT_TRUE(map_of(text_file.handle()).empty());

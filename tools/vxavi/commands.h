@@ -8,10 +8,30 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "input_file.h"
 
 namespace vxavi {
+
+// A metadata chunk to set: its id and its text, or the file holding its bytes.
+struct MetaEdit {
+    uint32_t id = 0;
+    std::string text;
+    std::string file;
+};
+
+// What vxavi tag changes; unset fields stay as they are.
+struct TagEdits {
+    std::optional<std::string> timecode, timecodeAlt, reel, reelAlt, comment;
+    std::optional<std::pair<int32_t, int32_t>> pullup, aspect;
+    std::vector<MetaEdit> meta;
+    bool any() const {
+        return timecode || timecodeAlt || reel || reelAlt || comment || pullup || aspect ||
+               !meta.empty();
+    }
+};
 
 struct Options {
     std::string path;    // the file read; for demo the file written, may be empty
@@ -19,6 +39,7 @@ struct Options {
     bool json = false;
     bool interleave = false;
     std::optional<uint32_t> segmentMb;
+    TagEdits tags;
 };
 
 // Exit codes.
@@ -30,6 +51,8 @@ int run_info(const Options& options);
 int run_frames(const Options& options);
 int run_remux(const Options& options);
 int run_demo(const Options& options);
+int run_tags(const Options& options);
+int run_tag(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);

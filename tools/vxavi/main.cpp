@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "tag_options.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ constexpr const char* kUsage =
     "       vxavi frames FILE [--json]\n"
     "       vxavi remux IN OUT [--interleave] [--segment-mb N]\n"
     "       vxavi demo [OUT] [--segment-mb N]\n"
+    "       vxavi tags FILE\n"
+    "       vxavi tag FILE [--timecode T] [--timecode-alt T] [--reel R] [--reel-alt R]\n"
+    "                [--comment C] [--pullup A,B] [--aspect N:D] [--meta ID=TEXT|ID=@FILE]\n"
     "       vxavi --help\n"
     "\n"
     "  info    file size, segments, main header, streams and the video and\n"
@@ -27,6 +31,10 @@ constexpr const char* kUsage =
     "  demo    writes a 4-second test pattern with a tone to OUT (default\n"
     "          vxavi-demo.avi) and an interleaved copy beside it (name ending\n"
     "          in -interleaved), then shows their info\n"
+    "  tags    timecodes, reel names, comment, pull-up values, pixel aspect\n"
+    "          ratio, INFO texts and the ids of other metadata chunks\n"
+    "  tag     sets them in the file itself: into its filler when there is\n"
+    "          room, else at its end (--meta may be given more than once)\n"
     "  --json          print JSON instead of text (an object for info, an\n"
     "                  array for frames)\n"
     "  --interleave    group each video chunk with the audio up to the next\n"
@@ -51,13 +59,16 @@ struct Command {
     bool json;    // takes --json
     bool writes;  // takes --segment-mb
     bool interleave;
+    bool tags;  // takes the options of tag
 };
 
 constexpr Command kCommands[] = {
-    {"info", vxavi::run_info, 1, 1, true, false, false},
-    {"frames", vxavi::run_frames, 1, 1, true, false, false},
-    {"remux", vxavi::run_remux, 2, 2, false, true, true},
-    {"demo", vxavi::run_demo, 0, 1, false, true, false},
+    {"info", vxavi::run_info, 1, 1, true, false, false, false},
+    {"frames", vxavi::run_frames, 1, 1, true, false, false, false},
+    {"remux", vxavi::run_remux, 2, 2, false, true, true, false},
+    {"demo", vxavi::run_demo, 0, 1, false, true, false, false},
+    {"tags", vxavi::run_tags, 1, 1, false, false, false, false},
+    {"tag", vxavi::run_tag, 1, 1, false, false, false, true},
 };
 
 // A whole decimal number in [1, 2048].
@@ -88,6 +99,7 @@ int main(int argc, char** argv) {
     vxavi::Options options;
     std::vector<std::string> files;
     bool optionsEnded = false;
+    std::string tagError;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnded && arg == "--") {
@@ -101,6 +113,14 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc || !parse_megabytes(argv[i + 1], &mb))
                 return usage_error("--segment-mb takes a whole number of MiB from 1 to 2048");
             options.segmentMb = mb;
+            ++i;
+        } else if (const vxavi::TagOption t =
+                       !optionsEnded && command->tags
+                           ? vxavi::parse_tag_option(arg, i + 1 < argc ? argv[i + 1] : nullptr,
+                                                     &options.tags, &tagError)
+                           : vxavi::TagOption::kNotMine;
+                   t != vxavi::TagOption::kNotMine) {
+            if (t == vxavi::TagOption::kBad) return usage_error(tagError);
             ++i;
         } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
@@ -116,6 +136,7 @@ int main(int argc, char** argv) {
     if (files.size() > command->maxFiles)
         return usage_error(command->maxFiles == 1 ? "more than one file given"
                                                   : "too many files given");
+    if (command->tags && !options.tags.any()) return usage_error("tag: nothing to set");
     if (!files.empty()) options.path = files[0];
     if (files.size() > 1) options.output = files[1];
     return command->run(options);
