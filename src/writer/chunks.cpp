@@ -65,10 +65,12 @@ bool begin_list(WriterImpl* wi, AviChunkInfo* chunk, uint32_t id, uint32_t type)
     return wi->out.write(header, sizeof header);
 }
 
-bool complete_chunk(WriterImpl* wi, AviChunkInfo* chunk) {
+bool complete_chunk(WriterImpl* wi, AviChunkInfo* chunk, uint64_t headerSize) {
     uint64_t end = 0;
     if (!wi->out.tell(&end) || end < chunk->position + 8) return false;
     chunk->cksize = static_cast<uint32_t>(end - chunk->position - 8);
+    // A chunk whose size was known when it was begun needs no second visit.
+    if (chunk->cksize == headerSize) return (chunk->cksize & 1) == 0 || wi->out.pad();
     uint8_t header[8];
     put32(header, chunk->ckid);
     put32(header + 4, chunk->cksize);
@@ -130,13 +132,16 @@ VXAPI VXRESULT VXCALL avifileBeginWrite2(AviWriter* writer, int32_t stream, cons
     chunk->cksize = 0;
     chunk->fccType = 0;
     chunk->position = wi->out.position();
+    // A size known up front goes into the header now, so that a chunk
+    // written whole needs no rewrite of its header when it ends.
     uint8_t header[8];
     put32(header, chunk->ckid);
-    put32(header + 4, 0);
+    put32(header + 4, size);
     if (!wi->out.write(header, sizeof header))
         return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkHeader);
     writer->segmentLeft = charge(writer->segmentLeft, need - r);
     wi->pending = chunk;
+    wi->pendingHeaderSize = size;
     return 0;
 }
 
@@ -161,7 +166,8 @@ VXAPI VXRESULT VXCALL avifileEndWrite(AviWriter* writer, int32_t stream, uint32_
     AviChunkInfo* c = wi->pending;
     if (c == nullptr) return 0;
     wi->pending = nullptr;
-    if (!complete_chunk(wi, c)) return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkEnd);
+    if (!complete_chunk(wi, c, wi->pendingHeaderSize))
+        return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkEnd);
 
     AviWriterStream& s = writer->streams[stream];
     if ((flags & AVIIF_NO_TIME) == 0)

@@ -36,6 +36,7 @@ struct WriterImpl {
     AviWriter pub;
     FileWriter out;
     AviChunkInfo* pending;  // the chunk begun and not yet ended, or null
+    uint32_t pendingHeaderSize;  // the size its header was written with
 };
 static_assert(std::is_standard_layout_v<WriterImpl>);
 
@@ -90,7 +91,9 @@ VXRESULT end_segment(WriterImpl* w, bool extensionFollows);
 // ---- chunks.cpp
 // Rewrites a chunk's header with everything written after it and moves past
 // it, writing the pad byte of an odd chunk.
-bool complete_chunk(WriterImpl* w, AviChunkInfo* chunk);
+// Writes the chunk's final size into its header, unless the header was
+// already written with that size (`headerSize`), then pads it to even.
+bool complete_chunk(WriterImpl* w, AviChunkInfo* chunk, uint64_t headerSize = UINT64_MAX);
 // Writes a 12-byte RIFF or LIST header at the current position.
 bool begin_list(WriterImpl* w, AviChunkInfo* chunk, uint32_t id, uint32_t type);
 VXRESULT end_record(WriterImpl* w);

@@ -68,11 +68,28 @@ TEST_F(WriterErrors, FailedWritesOfChunksAreReportedAndTheFileStaysReadable) {
     expect_contents({f0, Bytes(f1.begin(), f1.begin() + 500), f2});
 }
 
+TEST_F(WriterErrors, ChunksWrittenWholeNeverSeekBack) {
+    ASSERT_EQ(write(0, f0), 0);
+    // Their size is in the header from the start: no seek to fix it up.
+    VxHostInjectFault(VX_FAULT_SEEK, 0);
+    ASSERT_EQ(write(0, payload(0, 1, 1000)), 0);
+    ASSERT_EQ(write(0, payload(0, 2, 777)), 0);
+    VxHostClearFaults();
+    ASSERT_EQ(close(3), 0);
+    expect_contents({f0, payload(0, 1, 1000), payload(0, 2, 777)});
+}
+
 TEST_F(WriterErrors, FailedSeekWhileCompletingAChunkStopsFurtherWrites) {
     ASSERT_EQ(write(0, f0), 0);
     const uint32_t movi = writer_->headerReserve;
+    // A chunk whose size is not known when it is begun has its header
+    // rewritten when it ends, and the seek back behind it fails.
+    const Bytes f1 = payload(0, 1, 100);
+    AviChunkInfo piece{};
+    ASSERT_EQ(avifileBeginWrite2(writer_, 0, nullptr, 0, 100, kDc, 0, &piece), 0);
+    ASSERT_EQ(avifileContinueWrite(writer_, f1.data(), 100, &piece), 0);
     VxHostInjectFault(VX_FAULT_SEEK, 0);
-    EXPECT_EQ(write(0, payload(0, 1, 100)), AVIERR_FILEWRITE);
+    EXPECT_EQ(avifileEndWrite(writer_, 0, AVIIF_KEYFRAME, &piece), AVIERR_FILEWRITE);
     // Writing on would overwrite the chunk just written.
     EXPECT_EQ(write(0, payload(0, 2, 100)), AVIERR_FILEWRITE);
     EXPECT_EQ(close(3), AVIERR_FILEWRITE);
