@@ -78,7 +78,7 @@ int32_t add_chunk(HANDLE file, ChunkTree& tree, const unsigned char* head, uint3
         tree.lastRiffSize = newSize;
         tree.fileEnd = end + n;
         for (std::size_t i = tree.count(); i-- > 0;) {
-            if (tree[i].ckid == fourcc("RIFF")) {
+            if (tree[i].ckid == fourcc("RIFF") && tree[i].parentType == 0) {
                 tree[i].size = newSize - 4;
                 tree[i].parentEnd = tree.fileEnd;
                 break;

@@ -38,52 +38,17 @@ protected:
     Bytes audio_;
 };
 
-TEST_F(ChunkEdit, EverySetterKeepsTheMovieAndReadsBack) {
+TEST_F(ChunkEdit, NewListsGoIntoTheWritersFiller) {
     write_file();
     const std::size_t length = file_bytes().size();
     {
         Opened h(path_);
         const AviTimeData t = time_data("10:00:00:00", "10:00:00;00", "Reel A", "Reel B", "note");
         ASSERT_EQ(vfwAddTimeData(h, &t), 0);
-        EXPECT_EQ(file_bytes().size(), length) << "both lists went into the writer's filler";
-        const TimeTexts got = get_texts(h);
-        EXPECT_STREQ(got.tcO, "10:00:00:00");
-        EXPECT_STREQ(got.tcA, "10:00:00;00");
-        EXPECT_STREQ(got.rnO, "Reel A");
-        EXPECT_STREQ(got.rnA, "Reel B");
-        EXPECT_STREQ(got.cmnt, "note");
-    }
-    expect_intact();
-    {
-        Opened h(path_);
-        const AviTimeData t = time_data("", "", "Reel C", "", "second note");
-        ASSERT_EQ(vfwAddTimeData(h, &t), 0);
-        const TimeTexts got = get_texts(h);
-        EXPECT_STREQ(got.tcO, "10:00:00:00") << "an empty timecode keeps the stored one";
-        EXPECT_STREQ(got.tcA, "10:00:00;00");
-        EXPECT_STREQ(got.rnO, "Reel C");
-        EXPECT_STREQ(got.rnA, "");
-        EXPECT_STREQ(got.cmnt, "second note");
-    }
-    expect_intact();
-    {
-        Opened h(path_);
         ASSERT_EQ(vfwSetPullUpData(h, 2, 3), 0);
-        int32_t t = 0, s = 0;
-        ASSERT_EQ(vfwGetPullUpData(h, &t, &s), 1);
-        EXPECT_EQ(t, 2);
-        EXPECT_EQ(s, 3);
         ASSERT_EQ(vfwSetAspectData(h, 40, 33), 0);
-        ASSERT_EQ(vfwGetAspectData(h, &t, &s), 1);
-        EXPECT_EQ(t, 40);
-        EXPECT_EQ(s, 33);
-        const Bytes big = pattern(5001, 9);
-        ASSERT_EQ(vfwSetMetaData(h, Fcc("XMPx"), big.data(), 5001), 0);
-        Bytes got(5001);
-        uint32_t size = 5001;
-        ASSERT_EQ(vfwGetMetaData(h, Fcc("XMPx"), got.data(), &size), 0);
-        EXPECT_EQ(got, big);
     }
+    EXPECT_EQ(file_bytes().size(), length);
     expect_intact();
 }
 

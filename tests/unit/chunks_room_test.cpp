@@ -147,6 +147,41 @@ TEST_F(ChunkRoom, FormsGrowToTwoGibibytesThenANewFormStarts) {
     }
 }
 
+// Forms past 4 GiB: every position is 64-bit, from the walk to the size
+// rewrite of the last form.
+TEST_F(ChunkRoom, FormsPastFourGibibytesAreFoundAndExtended) {
+    make(small_avi(-1));
+    auto form = [&](uint64_t at, uint32_t size, const char* type, uint64_t coveredFrom) {
+        unsigned char h[12] = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+        vx::chunks::put32(h + 4, size);
+        std::memcpy(h + 8, type, 4);
+        if (at > 0) file_->write_at(at, Bytes(h, h + 12));
+        if (at == 0) file_->write_at(4, Bytes(h + 4, h + 8));
+        // One chunk stands for the rest of the form (a hole in the file).
+        unsigned char junk[8] = {'J', 'U', 'N', 'K'};
+        vx::chunks::put32(junk + 4, static_cast<uint32_t>(at + 8 + size - coveredFrom - 8));
+        file_->write_at(coveredFrom, Bytes(junk, junk + 8));
+    };
+    const uint32_t big = 0x7FFFFFF0u;
+    const uint64_t second = 8 + uint64_t{big}, third = 3 * second;
+    form(0, big, "AVI ", before_.size());
+    form(second, big, "AVIX", second + 12);
+    form(2 * second, big, "AVIX", 2 * second + 12);
+    const Bytes last = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', 'X'};
+    file_->write_at(third, last);
+    ASSERT_GT(third, uint64_t{1} << 32);
+
+    ASSERT_EQ(vfwSetMetaData(h(), Fcc("far "), "12345678", 8), 0);
+    Bytes tail(28);
+    ASSERT_EQ(read_at(h(), tail.data(), tail.size(), third), 28);
+    EXPECT_EQ(le32_at(tail, 4), 20u) << "the last form grew in place";
+    EXPECT_EQ(le32_at(tail, 12), Fcc("far "));
+    char got[8];
+    uint32_t size = 8;
+    ASSERT_EQ(vfwGetMetaData(h(), Fcc("far "), got, &size), 0);
+    EXPECT_EQ(std::string(got, 8), "12345678");
+}
+
 TEST_F(ChunkRoom, MetadataIdsOfStructureAreRefused) {
     make(small_avi(200));
     for (const uint32_t id :
