@@ -6,7 +6,11 @@
 
 #include <cstdint>
 
+#include "util/byte_io.h"
+
 namespace vx::chunks {
+
+using vx::put32;
 
 inline bool no_file(HANDLE file) { return file == INVALID_HANDLE_VALUE || file == nullptr; }
 
@@ -36,13 +40,6 @@ inline int32_t setter_result(int32_t hostResult) {
     if (hostResult == 0) return 0;
     const auto low = static_cast<int16_t>(static_cast<uint32_t>(hostResult) & 0xFFFFu);
     return low == 0 ? 1 : low;
-}
-
-inline void put32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
 }
 
 }  // namespace vx::chunks

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "chunks/chunk_io.h"
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 namespace vx::chunks {
 

@@ -7,7 +7,7 @@
 #include "chunks/chunk_io.h"
 #include "chunks/chunk_tree.h"
 #include "chunks/room.h"
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 using namespace vx::chunks;
 using vx::fourcc;

@@ -6,7 +6,7 @@
 #include "chunks/chunk_tree.h"
 #include "chunks/room.h"
 #include "platform/file.h"
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 using namespace vx::chunks;
 using vx::fourcc;

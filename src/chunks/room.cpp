@@ -1,7 +1,7 @@
 #include "chunks/room.h"
 
 #include "chunks/chunk_io.h"
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 namespace vx::chunks {
 

@@ -9,7 +9,7 @@
 #include "chunks/chunk_tree.h"
 #include "chunks/room.h"
 #include "platform/file.h"
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 namespace vx::chunks {
 namespace {

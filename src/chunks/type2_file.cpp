@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <vxmedia/avireader.h>
 
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 #include "reader/riff_walker.h"
 
 namespace vx::reader {

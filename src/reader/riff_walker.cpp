@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "reader/byte_io.h"
+#include "util/byte_io.h"
 
 namespace vx {
 

@@ -7,10 +7,6 @@ namespace vx::writer {
 
 namespace {
 
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Two upper-case hex digits of the stream number, then the two type
 // characters; a type that is not two printable characters becomes "xx".
 uint32_t chunk_id(uint32_t stream, uint32_t type) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "util/byte_io.h"
 #include "writer/file_writer.h"
 
 namespace vx::writer {
@@ -41,13 +42,6 @@ struct WriterImpl {
 static_assert(std::is_standard_layout_v<WriterImpl>);
 
 inline WriterImpl* impl(AviWriter* w) { return reinterpret_cast<WriterImpl*>(w); }
-
-inline constexpr uint32_t fourcc(const char (&s)[5]) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
-}
 
 // Budgets never go below 0: a segment that is overspent is simply full.
 inline uint32_t charge(uint32_t left, uint64_t amount) {

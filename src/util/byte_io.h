@@ -1,5 +1,6 @@
-// Little-endian field access on byte buffers whose length is known. Reads
-// past the end give 0, so a short stored record reads as zero-filled.
+// Little-endian fields in byte buffers: reads, writes, four-character codes,
+// and a bounded view whose reads past the end give 0, so a short stored
+// record reads as zero-filled.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,19 @@ inline uint32_t le32(const unsigned char* p) {
 }
 inline uint64_t le64(const unsigned char* p) {
     return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+}
+
+inline void put16(unsigned char* p, uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void put32(unsigned char* p, uint32_t v) {
+    put16(p, static_cast<uint16_t>(v));
+    put16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline void put64(unsigned char* p, uint64_t v) {
+    put32(p, static_cast<uint32_t>(v));
+    put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 inline constexpr uint32_t fourcc(const char (&s)[5]) {
