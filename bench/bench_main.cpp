@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     vxbench::register_index_benchmarks();
     vxbench::register_read_benchmarks();
     vxbench::register_write_benchmarks();
+    vxbench::register_edit_benchmarks();
     std::printf("# vx_bench: scale %g, %ld cores, files in %s\n", vxbench::scale(),
                 sysconf(_SC_NPROCESSORS_ONLN), vxbench::temp_dir().c_str());
     std::fflush(stdout);
