@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "writer/list_builder.h"
 #include "writer/writer_internal.h"
 
 namespace vx::writer {
@@ -14,57 +15,6 @@ constexpr uint64_t kStreamFixed = 116;  // strl 12, strh 64, strf header 8, indx
 constexpr uint64_t kFirstSegmentFixed = 20;
 
 uint64_t even(uint64_t v) { return v + (v & 1); }
-
-// Little-endian output into a block sized beforehand.
-class ListBuilder {
-public:
-    explicit ListBuilder(uint8_t* out) : out_(out) {}
-    void u8(uint8_t v) { out_[at_++] = v; }
-    void u16(uint16_t v) {
-        u8(static_cast<uint8_t>(v));
-        u8(static_cast<uint8_t>(v >> 8));
-    }
-    void u32(uint32_t v) {
-        u16(static_cast<uint16_t>(v));
-        u16(static_cast<uint16_t>(v >> 16));
-    }
-    void u64(uint64_t v) {
-        u32(static_cast<uint32_t>(v));
-        u32(static_cast<uint32_t>(v >> 32));
-    }
-    void bytes(const void* p, uint32_t n) {
-        if (n != 0) std::memcpy(out_ + at_, p, n);
-        at_ += n;
-    }
-    void zeros(uint32_t n) {
-        std::memset(out_ + at_, 0, n);
-        at_ += n;
-    }
-    // A chunk written whole, padded to an even length.
-    void chunk(uint32_t id, const void* p, uint32_t n) {
-        u32(id);
-        u32(n);
-        bytes(p, n);
-        if (n & 1) u8(0);
-    }
-    // Opens a list; close_list() fills in its size.
-    uint32_t open_list(uint32_t id, uint32_t type) {
-        const uint32_t start = at_;
-        u32(id);
-        u32(0);
-        u32(type);
-        return start;
-    }
-    void close_list(uint32_t start) {
-        const uint32_t size = at_ - start - 8;
-        for (int i = 0; i < 4; ++i) out_[start + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
-    }
-    uint32_t size() const { return at_; }
-
-private:
-    uint8_t* out_;
-    uint32_t at_ = 0;
-};
 
 uint64_t list_size(const AviWriter* w) {
     uint64_t n = 12 + 12 + 8 + sizeof(MainAVIHeader);  // RIFF, hdrl, avih

@@ -4,24 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "writer/list_builder.h"
 #include "writer/writer_internal.h"
 
 namespace vx::writer {
 
 namespace {
-
-void put16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, static_cast<uint16_t>(v));
-    put16(out, static_cast<uint16_t>(v >> 16));
-}
-void put64(std::vector<uint8_t>& out, uint64_t v) {
-    put32(out, static_cast<uint32_t>(v));
-    put32(out, static_cast<uint32_t>(v >> 32));
-}
 
 constexpr uint32_t kNotKey = 0x80000000u;
 
@@ -52,27 +40,26 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
         s.header.dwSampleSize != 0 ? static_cast<uint32_t>(bytes / s.header.dwSampleSize) : n;
 
     const char* hex = "0123456789ABCDEF";
-    std::vector<uint8_t> out;
-    out.reserve(e.dwSize);
-    put32(out, fourcc("ix00") & 0xFFFF);
-    out[2] = static_cast<uint8_t>(hex[(number >> 4) & 0xF]);
-    out[3] = static_cast<uint8_t>(hex[number & 0xF]);
-    put32(out, 8 * n + 32);
-    put16(out, 2);
-    out.push_back(0);
-    out.push_back(1);  // an index of chunks
-    put32(out, n);
-    put32(out, s.chunkId);
-    put64(out, w->riffStart);
-    put32(out, 0);
+    std::vector<uint8_t> out(e.dwSize);
+    ListBuilder b(out.data());
+    const uint8_t id[4] = {'i', 'x', static_cast<uint8_t>(hex[(number >> 4) & 0xF]),
+                           static_cast<uint8_t>(hex[number & 0xF])};
+    b.bytes(id, 4);
+    b.u32(8 * n + 32);
+    b.u16(2);
+    b.u8(0);
+    b.u8(1);  // an index of chunks
+    b.u32(n);
+    b.u32(s.chunkId);
+    b.u64(w->riffStart);
+    b.u32(0);
     for (uint32_t i = 0; i < w->entryCount; ++i) {
         const AviIdx1Entry& x = w->entries[i];
         if (x.ckid != s.chunkId) continue;
-        put32(out, x.dwChunkOffset + 8);
-        put32(out, (x.dwChunkLength & ~kNotKey) | ((x.dwFlags & AVIIF_KEYFRAME) ? 0 : kNotKey));
+        b.u32(x.dwChunkOffset + 8);
+        b.u32((x.dwChunkLength & ~kNotKey) | ((x.dwFlags & AVIIF_KEYFRAME) ? 0 : kNotKey));
     }
-    put32(out, 0);
-    put32(out, 0);
+    b.zeros(8);
     if (!wi->out.write(out.data(), static_cast<uint32_t>(out.size()))) return AVIERR_FILEWRITE;
     ++s.superIndexUsed;
     return 0;
