@@ -67,7 +67,7 @@ typedef struct AviWriter {
     uint8_t segmentClosed;
     uint32_t headerReserve;
     uint32_t superIndexSlots;
-    AviIdx1Entry* entries;
+    void* entries; /* the current segment's index, in the library's own form */
     uint32_t entryCount;
     uint32_t entryCapacity;
     uint32_t recordEntry;

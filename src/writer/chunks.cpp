@@ -43,7 +43,7 @@ VXRESULT open_record(WriterImpl* wi) {
     w->recordEntry = w->entryCount;
     w->segmentLeft = charge(w->segmentLeft, kRecordOverhead);
     const auto offset = static_cast<uint32_t>(w->recordChunk.position - w->riffStart);
-    if (!add_entry(w, fourcc("rec "), AVIIF_LIST, offset, 4)) return AVIERR_MEMORY;
+    if (!add_entry(wi, fourcc("rec "), AVIIF_LIST, offset, 4)) return AVIERR_MEMORY;
     return 0;
 }
 
@@ -82,8 +82,8 @@ VXRESULT end_record(WriterImpl* wi) {
     w->recordChunk.fccType = 0;
     if (!complete_chunk(wi, &w->recordChunk))
         return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineRecordEnd);
-    if (w->recordEntry < w->entryCount)
-        w->entries[w->recordEntry].dwChunkLength = w->recordChunk.cksize;
+    if (w->recordEntry < wi->index.count())
+        wi->index.at(w->recordEntry).length = w->recordChunk.cksize;
     return 0;
 }
 
@@ -169,7 +169,7 @@ VXAPI VXRESULT VXCALL avifileEndWrite(AviWriter* writer, int32_t stream, uint32_
     if ((flags & AVIIF_NO_TIME) == 0)
         s.header.dwLength += s.header.dwSampleSize != 0 ? c->cksize / s.header.dwSampleSize : 1;
     const auto offset = static_cast<uint32_t>(c->position - writer->riffStart);
-    if (!add_entry(writer, c->ckid, flags, offset, c->cksize))
+    if (!add_entry(wi, c->ckid, flags, offset, c->cksize))
         return record(AVIERR_MEMORY, kSrcAviEasy, kLineIndexGrow);
     if (c->cksize > s.maxChunkSize) {
         s.maxChunkSize = c->cksize;

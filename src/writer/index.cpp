@@ -1,8 +1,6 @@
 // The in-memory index of the current segment and the indexes written from
 // it: OpenDML standard indexes per stream, and "idx1" for the first segment.
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
 #include "writer/list_builder.h"
 #include "writer/writer_internal.h"
@@ -12,16 +10,47 @@ namespace vx::writer {
 namespace {
 
 constexpr uint32_t kNotKey = 0x80000000u;
+// Index chunks go out through a buffer of this size, so writing them needs no
+// memory in proportion to the chunk count.
+constexpr uint32_t kOutBuffer = 32768;
+
+// Collects little-endian output and writes it in kOutBuffer pieces.
+class IndexOut {
+public:
+    explicit IndexOut(FileWriter& out)
+        : out_(out), buffer_(static_cast<uint8_t*>(std::malloc(kOutBuffer))) {}
+    ~IndexOut() { std::free(buffer_); }
+    IndexOut(const IndexOut&) = delete;
+    IndexOut& operator=(const IndexOut&) = delete;
+
+    bool ready() const { return buffer_ != nullptr; }
+    // Room for `bytes` (at most 16) more, writing out what is buffered.
+    bool reserve(uint32_t bytes) { return used_ + bytes <= kOutBuffer || flush(); }
+    ListBuilder builder() { return ListBuilder(buffer_ + used_); }
+    void advance(uint32_t bytes) { used_ += bytes; }
+    bool flush() {
+        const bool ok = used_ == 0 || out_.write(buffer_, used_);
+        used_ = 0;
+        return ok;
+    }
+
+private:
+    FileWriter& out_;
+    uint8_t* buffer_;
+    uint32_t used_ = 0;
+};
 
 // One standard index chunk for the stream's entries of this segment.
 VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s) {
     AviWriter* w = &wi->pub;
+    const SegmentIndex& index = wi->index;
     uint32_t n = 0;
     uint64_t bytes = 0;
-    for (uint32_t i = 0; i < w->entryCount; ++i) {
-        if (w->entries[i].ckid != s.chunkId) continue;
+    for (uint32_t i = 0; i < index.count(); ++i) {
+        const IndexEntry& x = index.at(i);
+        if (index.kind(x.kind).ckid != s.chunkId) continue;
         ++n;
-        bytes += w->entries[i].dwChunkLength & ~kNotKey;
+        bytes += x.length & ~kNotKey;
     }
     if (n == 0) return 0;
     if (s.superIndex == nullptr && w->superIndexSlots != 0) {
@@ -30,9 +59,13 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
         if (s.superIndex == nullptr) return AVIERR_MEMORY;
     }
     if (s.superIndexUsed >= w->superIndexSlots) return 0;  // no slot left to point to it
+    // n entries of 8 bytes in a chunk whose size is 32 bits.
+    if (n > (UINT32_MAX - 40) / 8) return AVIERR_FILEWRITE;
 
     uint64_t at = 0;
     if (!wi->out.tell(&at)) return AVIERR_FILEREAD;
+    IndexOut out(wi->out);
+    if (!out.ready()) return AVIERR_MEMORY;
     AviSuperIndexEntry& e = s.superIndex[s.superIndexUsed];
     e.qwOffset = at;
     e.dwSize = 8 * n + 40;
@@ -40,8 +73,7 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
         s.header.dwSampleSize != 0 ? static_cast<uint32_t>(bytes / s.header.dwSampleSize) : n;
 
     const char* hex = "0123456789ABCDEF";
-    std::vector<uint8_t> out(e.dwSize);
-    ListBuilder b(out.data());
+    ListBuilder b = out.builder();
     const uint8_t id[4] = {'i', 'x', static_cast<uint8_t>(hex[(number >> 4) & 0xF]),
                            static_cast<uint8_t>(hex[number & 0xF])};
     b.bytes(id, 4);
@@ -53,34 +85,44 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
     b.u32(s.chunkId);
     b.u64(w->riffStart);
     b.u32(0);
-    for (uint32_t i = 0; i < w->entryCount; ++i) {
-        const AviIdx1Entry& x = w->entries[i];
-        if (x.ckid != s.chunkId) continue;
-        b.u32(x.dwChunkOffset + 8);
-        b.u32((x.dwChunkLength & ~kNotKey) | ((x.dwFlags & AVIIF_KEYFRAME) ? 0 : kNotKey));
+    out.advance(b.size());
+    for (uint32_t i = 0; i < index.count(); ++i) {
+        const IndexEntry& x = index.at(i);
+        const IndexKind& k = index.kind(x.kind);
+        if (k.ckid != s.chunkId) continue;
+        if (!out.reserve(8)) return AVIERR_FILEWRITE;
+        ListBuilder entry = out.builder();
+        entry.u32(x.offset + 8);
+        entry.u32((x.length & ~kNotKey) | ((k.flags & AVIIF_KEYFRAME) ? 0 : kNotKey));
+        out.advance(8);
     }
-    b.zeros(8);
-    if (!wi->out.write(out.data(), static_cast<uint32_t>(out.size()))) return AVIERR_FILEWRITE;
+    if (!out.reserve(8)) return AVIERR_FILEWRITE;
+    out.builder().zeros(8);
+    out.advance(8);
+    if (!out.flush()) return AVIERR_FILEWRITE;
     ++s.superIndexUsed;
     return 0;
 }
 
+void publish(WriterImpl* wi) {
+    AviWriter& p = wi->pub;
+    p.entries = wi->index.blocks();
+    p.entryCount = wi->index.count();
+    const uint64_t capacity = wi->index.capacity();
+    p.entryCapacity = capacity > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(capacity);
+}
+
 }  // namespace
 
-bool add_entry(AviWriter* w, uint32_t ckid, uint32_t flags, uint32_t offset, uint32_t length) {
-    if (w->entryCount == w->entryCapacity) {
-        // Doubling keeps the cost per chunk constant in long files.
-        if (w->entryCapacity > UINT32_MAX / 2 / sizeof(AviIdx1Entry)) return false;
-        const uint32_t capacity =
-            w->entryCapacity == 0 ? kFirstEntryCapacity : w->entryCapacity * 2;
-        void* grown =
-            std::realloc(w->entries, static_cast<size_t>(capacity) * sizeof(AviIdx1Entry));
-        if (grown == nullptr) return false;
-        w->entries = static_cast<AviIdx1Entry*>(grown);
-        w->entryCapacity = capacity;
-    }
-    w->entries[w->entryCount++] = {ckid, flags, offset, length};
-    return true;
+bool add_entry(WriterImpl* wi, uint32_t ckid, uint32_t flags, uint32_t offset, uint32_t length) {
+    const bool ok = wi->index.add(ckid, flags, offset, length);
+    publish(wi);
+    return ok;
+}
+
+void clear_entries(WriterImpl* wi) {
+    wi->index.clear();
+    publish(wi);
 }
 
 VXRESULT write_standard_indexes(WriterImpl* wi) {
@@ -93,20 +135,28 @@ VXRESULT write_standard_indexes(WriterImpl* wi) {
 
 VXRESULT write_idx1(WriterImpl* wi) {
     AviWriter* w = &wi->pub;
+    const SegmentIndex& index = wi->index;
     // Offsets in idx1 count from the "movi" list type.
     const auto base = static_cast<uint32_t>(w->moviChunk.position - w->riffStart + 8);
-    for (uint32_t i = 0; i < w->entryCount; ++i) w->entries[i].dwChunkOffset -= base;
-    if (w->entryCount > UINT32_MAX / sizeof(AviIdx1Entry)) return AVIERR_FILEWRITE;
-    const uint32_t bytes = w->entryCount * static_cast<uint32_t>(sizeof(AviIdx1Entry));
-    uint8_t header[8];
-    const uint32_t id = fourcc("idx1");
-    for (int i = 0; i < 4; ++i) {
-        header[i] = static_cast<uint8_t>(id >> (8 * i));
-        header[4 + i] = static_cast<uint8_t>(bytes >> (8 * i));
+    if (index.count() > (UINT32_MAX - 8) / sizeof(AviIdx1Entry)) return AVIERR_FILEWRITE;
+    IndexOut out(wi->out);
+    if (!out.ready()) return AVIERR_MEMORY;
+    ListBuilder b = out.builder();
+    b.u32(fourcc("idx1"));
+    b.u32(index.count() * static_cast<uint32_t>(sizeof(AviIdx1Entry)));
+    out.advance(8);
+    for (uint32_t i = 0; i < index.count(); ++i) {
+        const IndexEntry& x = index.at(i);
+        const IndexKind& k = index.kind(x.kind);
+        if (!out.reserve(16)) return AVIERR_FILEWRITE;
+        ListBuilder entry = out.builder();
+        entry.u32(k.ckid);
+        entry.u32(k.flags);
+        entry.u32(x.offset - base);
+        entry.u32(x.length);
+        out.advance(16);
     }
-    if (!wi->out.write(header, sizeof header)) return AVIERR_FILEWRITE;
-    if (!wi->out.write(w->entries, bytes)) return AVIERR_FILEWRITE;
-    return 0;
+    return out.flush() ? 0 : AVIERR_FILEWRITE;
 }
 
 }  // namespace vx::writer

@@ -1,5 +1,5 @@
-// Little-endian records built in memory before one write: the header list
-// at close, and the standard index chunks at the end of a segment.
+// Little-endian records built in memory: the header list at close, and the
+// index chunks at the end of a segment, piece by piece.
 #pragma once
 
 #include <cstdint>

@@ -33,7 +33,7 @@ VXRESULT end_segment_unrecorded(WriterImpl* wi, bool extensionFollows) {
         if (!wi->out.tell(&w->firstRiffEnd)) return AVIERR_FILEREAD;
     }
     if (!complete_chunk(wi, &w->riffChunk)) return AVIERR_FILEWRITE;
-    w->entryCount = 0;
+    clear_entries(wi);
     return 0;
 }
 

@@ -64,7 +64,7 @@ void release(WriterImpl* wi) {
         std::free(s->format);
         std::free(s->superIndex);
     }
-    std::free(w->entries);
+    wi->index.release();
     std::free(wi);
 }
 

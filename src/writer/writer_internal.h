@@ -9,6 +9,7 @@
 
 #include "util/byte_io.h"
 #include "writer/file_writer.h"
+#include "writer/segment_index.h"
 
 namespace vx::writer {
 
@@ -31,12 +32,12 @@ inline constexpr uint32_t kChunkOverhead = 32;  // header, idx1 entry, standard 
 inline constexpr uint32_t kRecordOverhead = 28;
 inline constexpr uint32_t kStreamSegmentOverhead = 40;
 inline constexpr int32_t kIndexCountdown = 4027;
-inline constexpr uint32_t kFirstEntryCapacity = 2048;
 
 struct WriterImpl {
     AviWriter pub;
     FileWriter out;
-    AviChunkInfo* pending;  // the chunk begun and not yet ended, or null
+    SegmentIndex index;          // published through pub.entries, entryCount, entryCapacity
+    AviChunkInfo* pending;       // the chunk begun and not yet ended, or null
     uint32_t pendingHeaderSize;  // the size its header was written with
 };
 static_assert(std::is_standard_layout_v<WriterImpl>);
@@ -93,8 +94,10 @@ bool begin_list(WriterImpl* w, AviChunkInfo* chunk, uint32_t id, uint32_t type);
 VXRESULT end_record(WriterImpl* w);
 
 // ---- index.cpp
-bool add_entry(AviWriter* w, uint32_t ckid, uint32_t flags, uint32_t offset, uint32_t length);
+bool add_entry(WriterImpl* w, uint32_t ckid, uint32_t flags, uint32_t offset, uint32_t length);
 VXRESULT write_standard_indexes(WriterImpl* w);
 VXRESULT write_idx1(WriterImpl* w);
+// Empties the index for the next segment.
+void clear_entries(WriterImpl* w);
 
 }  // namespace vx::writer

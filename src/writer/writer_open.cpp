@@ -71,13 +71,13 @@ VXAPI VXRESULT VXCALL avifileOpen(AviWriter** outWriter, const char* path,
     p.segmentLimit = plan.segmentLimit;
     p.superIndexSlots = plan.superIndexSlots;
 
-    p.entries = static_cast<AviIdx1Entry*>(std::malloc(kFirstEntryCapacity * sizeof(AviIdx1Entry)));
-    if (p.entries == nullptr) {
+    if (!w->index.grow()) {
         (void)platform::close_checked(file);
         std::free(w);
         return record(AVIERR_MEMORY, kSrcAviEasy, kLineOpen);
     }
-    p.entryCapacity = kFirstEntryCapacity;
+    p.entries = w->index.blocks();
+    p.entryCapacity = static_cast<uint32_t>(w->index.capacity());
     *outWriter = &w->pub;
     return 0;
 }
