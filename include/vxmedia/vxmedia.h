@@ -7,5 +7,6 @@
 #include "aviwriter.h"
 #include "avichunks.h"
 #include "vxutil.h"
+#include "vxformats.h"
 
 #endif
