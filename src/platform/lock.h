@@ -7,6 +7,8 @@ namespace vx::platform {
 
 void lock_init(VxCriticalSection* lock);
 void lock_enter(VxCriticalSection* lock);
+// Enters only when that needs no wait (or this thread already holds it).
+bool lock_try_enter(VxCriticalSection* lock);
 void lock_leave(VxCriticalSection* lock);
 void lock_delete(VxCriticalSection* lock);
 

@@ -26,6 +26,7 @@ void lock_init(VxCriticalSection* lock) {
 }
 
 void lock_enter(VxCriticalSection* lock) { pthread_mutex_lock(mutex_of(lock)); }
+bool lock_try_enter(VxCriticalSection* lock) { return pthread_mutex_trylock(mutex_of(lock)) == 0; }
 void lock_leave(VxCriticalSection* lock) { pthread_mutex_unlock(mutex_of(lock)); }
 void lock_delete(VxCriticalSection* lock) { pthread_mutex_destroy(mutex_of(lock)); }
 
