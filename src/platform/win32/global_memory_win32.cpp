@@ -12,6 +12,14 @@ void* global_alloc_fixed(uint32_t size) {
     return block;
 }
 
+void* global_alloc_locked(uint32_t size) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (h == nullptr) return nullptr;
+    void* block = GlobalLock(h);
+    if (block == nullptr) GlobalFree(h);
+    return block;
+}
+
 void global_free(void* block) {
     if (block == nullptr) return;
     HGLOBAL h = GlobalHandle(block);

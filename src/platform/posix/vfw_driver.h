@@ -1,0 +1,88 @@
+/* The interface between the codec manager and a video codec driver module on
+ * Linux: the module exports
+ *
+ *     intptr_t DriverProc(uintptr_t driverId, void* driver, uint32_t message,
+ *                         intptr_t p1, intptr_t p2);
+ *
+ * with C linkage and is driven with the messages, records and results of the
+ * Windows codec driver interface (values published with that interface),
+ * pointers being 64-bit where the platform's are.
+ *
+ * Life of a module: DRV_LOAD and DRV_ENABLE once after loading (driverId 0);
+ * DRV_OPEN per instance, with p2 pointing at a VxIcOpen record, returning the
+ * instance's driverId (0 refuses); the ICM_ messages of that instance with
+ * its driverId; DRV_CLOSE per instance; DRV_DISABLE and DRV_FREE before the
+ * module is unloaded. Results: 0 (ICERR_OK) or a negative ICERR_ code for
+ * ICM_ messages; 1 for success of the DRV_ messages other than DRV_OPEN.
+ */
+#ifndef VXMEDIA_VFW_DRIVER_H
+#define VXMEDIA_VFW_DRIVER_H
+
+#include <stdint.h>
+#include <vxmedia/vxtypes.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef intptr_t (*VxDriverProc)(uintptr_t driverId, void* driver, uint32_t message, intptr_t p1,
+                                 intptr_t p2);
+
+#define VX_DRV_LOAD 0x0001
+#define VX_DRV_ENABLE 0x0002
+#define VX_DRV_OPEN 0x0003
+#define VX_DRV_CLOSE 0x0004
+#define VX_DRV_DISABLE 0x0005
+#define VX_DRV_FREE 0x0006
+
+#define VX_ICM_USER 0x4000
+#define VX_ICM_DECOMPRESS_GET_FORMAT (VX_ICM_USER + 10)
+#define VX_ICM_DECOMPRESS_QUERY (VX_ICM_USER + 11)
+#define VX_ICM_DECOMPRESS_BEGIN (VX_ICM_USER + 12)
+#define VX_ICM_DECOMPRESS (VX_ICM_USER + 13)
+#define VX_ICM_DECOMPRESS_END (VX_ICM_USER + 14)
+
+#define VX_ICERR_OK 0
+#define VX_ICERR_UNSUPPORTED (-1)
+#define VX_ICERR_BADFORMAT (-2)
+#define VX_ICERR_MEMORY (-3)
+#define VX_ICERR_INTERNAL (-4)
+#define VX_ICERR_BADPARAM (-6)
+#define VX_ICERR_ERROR (-100)
+
+#define VX_ICMODE_DECOMPRESS 2
+
+#define VX_ICDECOMPRESS_HURRYUP 0x80000000u
+#define VX_ICDECOMPRESS_UPDATE 0x40000000u
+#define VX_ICDECOMPRESS_PREROLL 0x20000000u
+#define VX_ICDECOMPRESS_NULLFRAME 0x10000000u
+#define VX_ICDECOMPRESS_NOTKEYFRAME 0x08000000u
+
+/* DRV_OPEN's p2. The driver sets dwError when it refuses. */
+typedef struct VxIcOpen {
+    uint32_t dwSize;
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwVersion;
+    uint32_t dwFlags; /* the mode, e.g. VX_ICMODE_DECOMPRESS */
+    intptr_t dwError;
+    void* pV1Reserved;
+    void* pV2Reserved;
+    uint32_t dnDevNode;
+} VxIcOpen;
+
+/* ICM_DECOMPRESS's p1 (p2 is the record's size). */
+typedef struct VxIcDecompress {
+    uint32_t dwFlags;
+    BITMAPINFOHEADER* lpbiInput; /* the compressed format */
+    void* lpInput;               /* the frame's bytes; biSizeImage of lpbiInput says how many */
+    BITMAPINFOHEADER* lpbiOutput;
+    void* lpOutput;
+    uint32_t ckid;
+} VxIcDecompress;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

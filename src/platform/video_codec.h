@@ -1,0 +1,45 @@
+// Installed video codecs, driven by the messages of the platform's video
+// codec interface. On Windows these are the system's own codecs. On Linux
+// they are driver modules listed in the profile section "drivers32" as
+// "vidc.XXXX=/path/module.so", loaded on demand and driven through their
+// exported DriverProc exactly as the Windows codec manager drives a codec
+// driver (see posix/vfw_driver.h).
+#pragma once
+
+#include <vxmedia/vxtypes.h>
+
+#include <cstdint>
+
+namespace vx::platform {
+
+// An open codec instance (an HIC on Windows); null is none.
+using CodecInstance = void*;
+
+inline constexpr uint32_t kCodecTypeVideo = 0x63646976u;  // "vidc"
+inline constexpr uint32_t kCodecModeDecompress = 2;
+
+inline constexpr uint32_t kIcmDecompressGetFormat = 0x400A;
+inline constexpr uint32_t kIcmDecompressQuery = 0x400B;
+inline constexpr uint32_t kIcmDecompressBegin = 0x400C;
+inline constexpr uint32_t kIcmDecompress = 0x400D;
+inline constexpr uint32_t kIcmDecompressEnd = 0x400E;
+
+inline constexpr intptr_t kIcErrOk = 0;
+
+// An open instance of the first installed codec of `type` that accepts the
+// input format `in` (and the output format `out`, when not null) in `mode`;
+// with `handler` not 0 that codec is tried first. Null when none accepts.
+CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEADER* in,
+                           const BITMAPINFOHEADER* out, uint32_t mode);
+
+// Sends a message with its two arguments; returns the codec's result.
+intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2);
+
+// Decompresses one frame; 0 (kIcErrOk) on success, else the codec's error.
+intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOHEADER* inFormat,
+                          const void* in, const BITMAPINFOHEADER* outFormat, void* out);
+
+// Closes an instance of codec_locate; null does nothing.
+void codec_close(CodecInstance codec);
+
+}  // namespace vx::platform
