@@ -1,0 +1,35 @@
+// Converts decoded pictures into the caller's bitmap layout through
+// libswscale, the way ffmpeg's own format conversion does it, so that the
+// pixels equal what `ffmpeg -pix_fmt bgr24` gives for the same frames.
+#pragma once
+
+#include <cstdint>
+
+#include "formats.h"
+#include "lav_ptr.h"
+
+namespace vxlavc {
+
+class Converter {
+public:
+    explicit Converter(const OutputLayout& layout) : layout_(layout) {}
+
+    // Writes the whole output bitmap. False when no conversion could be set
+    // up for the picture's format.
+    bool convert(const AVFrame& picture, uint8_t* output);
+
+    const OutputLayout& layout() const { return layout_; }
+
+private:
+    bool prepare(const AVFrame& picture);
+
+    OutputLayout layout_;
+    SwsPtr sws_;
+    int sourceWidth_ = 0;
+    int sourceHeight_ = 0;
+    int sourceFormat_ = AV_PIX_FMT_NONE;
+    int colorspace_ = -1;
+    int range_ = -1;
+};
+
+}  // namespace vxlavc
