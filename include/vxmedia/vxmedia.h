@@ -8,5 +8,6 @@
 #include "avichunks.h"
 #include "vxutil.h"
 #include "vxformats.h"
+#include "aviframes.h"
 
 #endif
