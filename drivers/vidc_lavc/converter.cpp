@@ -1,10 +1,14 @@
 #include "converter.h"
 
+#include <cstring>
+
 namespace vxlavc {
 namespace {
 
 // ffmpeg's default scaler flags; the same flags give the same pixels.
 constexpr int kSwsFlags = SWS_BICUBIC;
+// Bytes swscale may write past a row's last pixel (whole vector stores).
+constexpr std::size_t kRowSlack = 64;
 
 // The matrix ffmpeg's scale filter picks for a picture: the picture's own
 // when it names one swscale knows, else ITU-R BT.601.
@@ -50,20 +54,25 @@ bool Converter::prepare(const AVFrame& picture) {
 
 bool Converter::convert(const AVFrame& picture, uint8_t* output) {
     if (!prepare(picture)) return false;
-    const auto stride = static_cast<std::ptrdiff_t>(layout_.rowBytes);
-    // Bottom-up bitmaps: start at the last row and step backwards.
-    uint8_t* first = layout_.topDown ? output : output + stride * (layout_.height - 1);
-    uint8_t* planes[4] = {first, nullptr, nullptr, nullptr};
-    int strides[4] = {static_cast<int>(layout_.topDown ? stride : -stride), 0, 0, 0};
-    const int rows =
-        sws_scale(sws_.get(), picture.data, picture.linesize, 0, picture.height, planes, strides);
-    if (rows <= 0) return false;
-    if (layout_.bitCount == 32) {
+    const std::size_t height = static_cast<std::size_t>(layout_.height);
+    if (scratch_.empty()) {
+        scratchStride_ = (layout_.rowBytes + kRowSlack + 63) / 64 * 64;
+        scratch_.resize(scratchStride_ * height + kRowSlack);
+    }
+    uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(scratchStride_), 0, 0, 0};
+    if (sws_scale(sws_.get(), picture.data, picture.linesize, 0, picture.height, planes, strides) !=
+        layout_.height)
+        return false;
+    const std::size_t pixels = static_cast<std::size_t>(layout_.width) * (layout_.bitCount / 8);
+    for (std::size_t y = 0; y < height; ++y) {
+        const uint8_t* from = scratch_.data() + scratchStride_ * y;
+        // Bottom-up bitmaps keep the picture's first row last.
+        uint8_t* to = output + layout_.rowBytes * (layout_.topDown ? y : height - 1 - y);
+        std::memcpy(to, from, pixels);
         // The fourth byte is always 255 (opaque), whatever swscale left there.
-        for (int y = 0; y < layout_.height; ++y) {
-            uint8_t* p = output + stride * y;
-            for (int x = 0; x < layout_.width; ++x) p[4 * x + 3] = 0xFF;
-        }
+        if (layout_.bitCount == 32)
+            for (std::size_t x = 3; x < pixels; x += 4) to[x] = 0xFF;
     }
     return true;
 }

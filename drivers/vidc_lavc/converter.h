@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "formats.h"
 #include "lav_ptr.h"
@@ -25,6 +26,10 @@ private:
 
     OutputLayout layout_;
     SwsPtr sws_;
+    // swscale may write past the end of a row; it writes here, with room to
+    // spare, and whole rows are copied out.
+    std::vector<uint8_t> scratch_;
+    std::size_t scratchStride_ = 0;
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;
     int sourceFormat_ = AV_PIX_FMT_NONE;
