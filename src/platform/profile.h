@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace vx::platform {
 
@@ -19,5 +21,10 @@ uint32_t profile_int(const char* section, const char* key, int32_t fallback);
 // characters and terminated. Returns the characters copied.
 std::size_t profile_string(const char* section, const char* key, const char* fallback, char* out,
                            std::size_t size);
+
+// The names of the keys of `section`, in file order, each once (the first
+// spelling when a name repeats without regard to case). Empty when the file or
+// section is missing. Throws std::bad_alloc when memory runs out.
+std::vector<std::string> profile_keys(const char* section);
 
 }  // namespace vx::platform

@@ -42,4 +42,9 @@ intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOH
 // Closes an instance of codec_locate; null does nothing.
 void codec_close(CodecInstance codec);
 
+// At library unload: releases the driver modules the library loaded itself
+// (Linux: DRV_DISABLE, DRV_FREE and unloading of every module without open
+// instances). Nothing on Windows, where the system's codec manager owns them.
+void codec_unload_modules();
+
 }  // namespace vx::platform

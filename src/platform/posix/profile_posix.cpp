@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/profile.h"
 
@@ -89,6 +90,36 @@ std::size_t profile_string(const char* section, const char* key, const char* fal
     std::memcpy(out, src, n);
     out[n] = '\0';
     return n;
+}
+
+std::vector<std::string> profile_keys(const char* section) {
+    std::vector<std::string> keys;
+    if (section == nullptr) return keys;
+    const std::string path = profile_path();
+    if (path.empty()) return keys;
+    std::ifstream in(path);
+    if (!in) return keys;
+    std::string line;
+    bool in_section = false;
+    while (std::getline(in, line)) {
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+        if (t.front() == '[') {
+            const auto close = t.find(']');
+            const std::string name = trim(t.substr(1, close == std::string::npos ? t.size() - 1 : close - 1));
+            in_section = strcasecmp(name.c_str(), section) == 0;
+            continue;
+        }
+        if (!in_section) continue;
+        const auto eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = trim(t.substr(0, eq));
+        // A repeated name is one key: lookups find its first value.
+        bool seen = false;
+        for (const auto& k : keys) seen = seen || strcasecmp(k.c_str(), key.c_str()) == 0;
+        if (!seen) keys.push_back(std::move(key));
+    }
+    return keys;
 }
 
 }  // namespace vx::platform

@@ -58,6 +58,21 @@ typedef intptr_t (*VxDriverProc)(uintptr_t driverId, void* driver, uint32_t mess
 #define VX_ICDECOMPRESS_NULLFRAME 0x10000000u
 #define VX_ICDECOMPRESS_NOTKEYFRAME 0x08000000u
 
+/* Additions for the codec manager (values of the same published interface). */
+#define VX_ICM_COMPRESS_QUERY (VX_ICM_USER + 6)
+#define VX_ICM_DRAW_QUERY (VX_ICM_USER + 31)
+#define VX_ICERR_BADHANDLE (-8)
+#define VX_ICMODE_COMPRESS 1
+#define VX_ICMODE_FASTDECOMPRESS 3
+#define VX_ICMODE_QUERY 4
+#define VX_ICMODE_FASTCOMPRESS 5
+#define VX_ICMODE_DRAW 8
+#define VX_ICVERSION 0x0104
+
+/* The `driver` argument the manager passes: for DRV_LOAD, DRV_ENABLE,
+ * DRV_DISABLE and DRV_FREE its record of the module; for DRV_OPEN, the ICM_
+ * messages and DRV_CLOSE its record of the instance. Drivers need not use it. */
+
 /* DRV_OPEN's p2. The driver sets dwError when it refuses. */
 typedef struct VxIcOpen {
     uint32_t dwSize;
