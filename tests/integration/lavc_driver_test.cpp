@@ -162,39 +162,61 @@ protected:
     }
 };
 
-// Compares each decoded bitmap with ffmpeg's frame: `pixelBytes` per pixel,
-// the first `compared` of them checked, the rest must be `filler`.
 struct Layout {
     uint16_t bits;
     bool topDown;
     const char* ffmpegFormat;
 };
 
+// A clip's frames and ffmpeg's decoding of them into one output layout.
+struct Decoding {
+    Decoding(Clip& clip, const Layout& l)
+        : c(clip),
+          layout(l),
+          out(rgb_format(c.header()->biWidth, l.topDown ? -height() : height(), l.bits)),
+          want(reference(c, l.ffmpegFormat)),
+          bitmap(image_bytes(out)) {}
+    int height() const { return std::abs(c.header()->biHeight); }
+    std::size_t plain() const { return std::size_t(out.biWidth) * (layout.bits / 8); }
+    bool complete() const { return want.size() == plain() * height() * c.frames.size(); }
+    intptr_t begin(const Instance& inst) {
+        return inst.send(VX_ICM_DECOMPRESS_BEGIN, c.header(), &out);
+    }
+    intptr_t decode(const Instance& inst, std::size_t f, uint32_t flags = 0) {
+        return inst.decompress(c.header(), c.frames[f], bitmap.data(), flags);
+    }
+    // Bytes of the bitmap that differ from ffmpeg's frame `f`; the fourth
+    // byte of 32-bit pixels must be 255.
+    int wrong_bytes(std::size_t f) const {
+        const int h = height();
+        const std::size_t row = bitmap.size() / h, pixel = layout.bits / 8;
+        int wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* got = bitmap.data() + row * (layout.topDown ? y : h - 1 - y);
+            const uint8_t* ref = want.data() + plain() * (h * f + y);
+            for (std::size_t x = 0; x < plain(); ++x)
+                wrong += got[x] != (pixel == 4 && x % 4 == 3 ? 0xFF : ref[x]);
+        }
+        return wrong;
+    }
+
+    Clip& c;
+    Layout layout;
+    BITMAPINFOHEADER out;
+    std::vector<uint8_t> want;
+    std::vector<uint8_t> bitmap;
+};
+
 void decode_and_compare(Clip& c, const Layout& l) {
     ASSERT_FALSE(c.frames.empty()) << "no frames read from " << c.path;
-    BITMAPINFOHEADER* in = c.header();
-    const int w = in->biWidth, h = std::abs(in->biHeight);
-    BITMAPINFOHEADER out = rgb_format(w, l.topDown ? -h : h, l.bits);
-    const std::size_t pixel = l.bits / 8, row = image_bytes(out) / h, plain = w * pixel;
-    const std::vector<uint8_t> want = reference(c, l.ffmpegFormat);
-    ASSERT_EQ(want.size(), plain * h * c.frames.size()) << "ffmpeg's frame count differs";
-
+    Decoding d(c, l);
+    ASSERT_TRUE(d.complete()) << "ffmpeg's frame count differs";
     Instance inst;
-    ASSERT_EQ(inst.send(VX_ICM_DECOMPRESS_QUERY, in, &out), VX_ICERR_OK);
-    ASSERT_EQ(inst.send(VX_ICM_DECOMPRESS_BEGIN, in, &out), VX_ICERR_OK);
-    std::vector<uint8_t> bitmap(image_bytes(out));
+    ASSERT_EQ(inst.send(VX_ICM_DECOMPRESS_QUERY, c.header(), &d.out), VX_ICERR_OK);
+    ASSERT_EQ(d.begin(inst), VX_ICERR_OK);
     for (std::size_t f = 0; f < c.frames.size(); ++f) {
-        ASSERT_EQ(inst.decompress(in, c.frames[f], bitmap.data()), VX_ICERR_OK) << "frame " << f;
-        int wrongBytes = 0;
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* got = bitmap.data() + row * (l.topDown ? y : h - 1 - y);
-            const uint8_t* ref = want.data() + plain * (h * f + y);
-            for (std::size_t x = 0; x < plain; ++x) {
-                const bool filler = pixel == 4 && x % 4 == 3;
-                wrongBytes += got[x] != (filler ? 0xFF : ref[x]);
-            }
-        }
-        EXPECT_EQ(wrongBytes, 0) << "frame " << f;
+        ASSERT_EQ(d.decode(inst, f), VX_ICERR_OK) << "frame " << f;
+        EXPECT_EQ(d.wrong_bytes(f), 0) << "frame " << f;
     }
     EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_END, nullptr), VX_ICERR_OK);
 }
@@ -207,11 +229,163 @@ TEST_P(LavcCodecTest, FramesEqualFfmpegBgr24) {
 INSTANTIATE_TEST_SUITE_P(Codecs, LavcCodecTest, ::testing::ValuesIn(kCodecs),
                          [](const auto& info) { return std::string(info.param.name); });
 
+const CodecCase& codec(const char* name) {
+    for (const CodecCase& c : kCodecs)
+        if (std::strcmp(c.name, name) == 0) return c;
+    std::abort();
+}
+
 TEST_F(LavcDriverTest, OtherOutputLayoutsEqualFfmpeg) {
-    Clip& c = clip(kCodecs[7]);
+    Clip& c = clip(codec("mpeg4"));
     decode_and_compare(c, {32, false, "bgr0"});
     decode_and_compare(c, {24, true, "bgr24"});
     decode_and_compare(c, {16, false, "rgb555le"});
+}
+
+// Random bytes in place of a frame fail; the next key frame decodes as ffmpeg
+// decodes it (mpeg4 has key frames every fifth frame).
+TEST_F(LavcDriverTest, CorruptFrameFailsAndNextKeyFrameDecodes) {
+    for (const char* name : {"mjpeg", "mpeg4"}) {
+        SCOPED_TRACE(name);
+        Decoding d(clip(codec(name)), {24, false, "bgr24"});
+        ASSERT_TRUE(d.complete());
+        Instance inst;
+        ASSERT_EQ(d.begin(inst), VX_ICERR_OK);
+        for (std::size_t f = 0; f < 4; ++f) ASSERT_EQ(d.decode(inst, f), VX_ICERR_OK);
+        std::vector<uint8_t> junk(d.c.frames[4].size());
+        std::mt19937 random(7);
+        for (uint8_t& b : junk) b = static_cast<uint8_t>(random());
+        EXPECT_EQ(inst.decompress(d.c.header(), junk, d.bitmap.data()), VX_ICERR_ERROR);
+        ASSERT_EQ(d.decode(inst, 5), VX_ICERR_OK);
+        EXPECT_EQ(d.wrong_bytes(5), 0);
+    }
+}
+
+// Hurried frames are decoded (the delta frame after them comes out right)
+// but not written; empty and null frames write nothing.
+TEST_F(LavcDriverTest, HurriedAndNullFramesLeaveOutputAlone) {
+    Decoding d(clip(codec("mpeg4")), {24, false, "bgr24"});
+    ASSERT_TRUE(d.complete());
+    Instance inst;
+    ASSERT_EQ(d.begin(inst), VX_ICERR_OK);
+    std::fill(d.bitmap.begin(), d.bitmap.end(), 0xA5);
+    const std::vector<uint8_t> untouched = d.bitmap;
+    for (std::size_t f = 0; f < 3; ++f)
+        ASSERT_EQ(d.decode(inst, f, VX_ICDECOMPRESS_HURRYUP), VX_ICERR_OK);
+    EXPECT_EQ(d.decode(inst, 3, VX_ICDECOMPRESS_NULLFRAME), VX_ICERR_OK);
+    EXPECT_EQ(inst.decompress(d.c.header(), {}, d.bitmap.data()), VX_ICERR_OK);
+    EXPECT_EQ(d.bitmap, untouched);
+    ASSERT_EQ(d.decode(inst, 3), VX_ICERR_OK);
+    EXPECT_EQ(d.wrong_bytes(3), 0);
+}
+
+// The tests below need no ffmpeg.
+class LavcDriverApiTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(driver_proc(), nullptr) << dlerror(); }
+};
+
+TEST_F(LavcDriverApiTest, OpensDecompressorsOnly) {
+    EXPECT_NE(Instance(VX_ICMODE_DECOMPRESS).id(), 0u);
+    EXPECT_NE(Instance(0).id(), 0u);
+    EXPECT_EQ(Instance(1).id(), 0u);  // compression
+    VxIcOpen audio{sizeof(VxIcOpen), fourcc("audc"), 0, 0, VX_ICMODE_DECOMPRESS, 0,
+                   nullptr,          nullptr,        0};
+    EXPECT_EQ(driver_proc()(0, nullptr, VX_DRV_OPEN, 0, intptr_t(&audio)), 0);
+    EXPECT_EQ(audio.dwError, VX_ICERR_UNSUPPORTED);
+
+    Instance inst;
+    EXPECT_EQ(inst.send(0x4000 + 60, nullptr), VX_ICERR_UNSUPPORTED);
+    BITMAPINFOHEADER mjpg = rgb_format(64, 48, 24);
+    mjpg.biCompression = fourcc("MJPG");
+    std::vector<uint8_t> frame(16);
+    std::vector<uint8_t> out(64 * 48 * 3);
+    EXPECT_EQ(inst.decompress(&mjpg, frame, out.data()), VX_ICERR_ERROR) << "no BEGIN";
+    // An id never handed out, or already closed, is refused.
+    uintptr_t closed = 0;
+    {
+        Instance gone;
+        closed = gone.id();
+    }
+    EXPECT_EQ(driver_proc()(closed, nullptr, VX_ICM_DECOMPRESS_QUERY, intptr_t(&mjpg), 0),
+              VX_ICERR_BADPARAM);
+    EXPECT_EQ(driver_proc()(closed, nullptr, VX_DRV_CLOSE, 0, 0), 0);
+}
+
+TEST_F(LavcDriverApiTest, QueryAndGetFormatCheckSizesAndCodes) {
+    Instance inst;
+    BITMAPINFOHEADER good = rgb_format(176, 144, 24);
+    good.biCompression = fourcc("MJPG");
+    EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_QUERY, &good), VX_ICERR_OK);
+
+    auto refused = [&](auto change) {
+        BITMAPINFOHEADER b = good;
+        change(b);
+        return inst.send(VX_ICM_DECOMPRESS_QUERY, &b) == VX_ICERR_BADFORMAT &&
+               inst.send(VX_ICM_DECOMPRESS_GET_FORMAT, &b) == VX_ICERR_BADFORMAT;
+    };
+    EXPECT_TRUE(refused([](auto& b) { b.biCompression = fourcc("QQQQ"); }));
+    EXPECT_TRUE(refused([](auto& b) { b.biCompression = 0; }));  // uncompressed
+    EXPECT_TRUE(refused([](auto& b) { b.biWidth = 0; }));
+    EXPECT_TRUE(refused([](auto& b) { b.biWidth = 16385; }));
+    EXPECT_TRUE(refused([](auto& b) { b.biHeight = 0; }));
+    EXPECT_TRUE(refused([](auto& b) { b.biHeight = INT32_MIN; }));
+    EXPECT_TRUE(refused([](auto& b) { b.biSize = 39; }));
+    EXPECT_TRUE(refused([](auto& b) { b.biSize = 40 + (2u << 20); }));
+
+    // Outputs: BI_RGB of 16, 24 or 32 bits, the input's size either way up.
+    BITMAPINFOHEADER out = rgb_format(176, -144, 32);
+    EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_QUERY, &good, &out), VX_ICERR_OK);
+    for (auto change : {+[](BITMAPINFOHEADER& b) { b.biBitCount = 8; },
+                        +[](BITMAPINFOHEADER& b) { b.biCompression = 3; },
+                        +[](BITMAPINFOHEADER& b) { b.biWidth = 175; },
+                        +[](BITMAPINFOHEADER& b) { b.biHeight = 143; },
+                        +[](BITMAPINFOHEADER& b) { b.biSizeImage = 1000; }}) {
+        BITMAPINFOHEADER b = out;
+        change(b);
+        EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_QUERY, &good, &b), VX_ICERR_BADFORMAT);
+        EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_BEGIN, &good, &b), VX_ICERR_BADFORMAT);
+    }
+
+    EXPECT_EQ(inst.send(VX_ICM_DECOMPRESS_GET_FORMAT, &good), 40);
+    BITMAPINFOHEADER proposed{};
+    good.biWidth = 174;
+    ASSERT_EQ(inst.send(VX_ICM_DECOMPRESS_GET_FORMAT, &good, &proposed), VX_ICERR_OK);
+    EXPECT_EQ(proposed.biSize, 40u);
+    EXPECT_EQ(proposed.biWidth, 174);
+    EXPECT_EQ(proposed.biHeight, 144);
+    EXPECT_EQ(proposed.biBitCount, 24);
+    EXPECT_EQ(proposed.biCompression, 0u);
+    EXPECT_EQ(proposed.biSizeImage, 524u * 144);
+}
+
+// An 8-bit run-length picture takes its colours from the table after the
+// header: each line is two runs of four pixels.
+TEST_F(LavcDriverApiTest, PalettisedFramesUseTheColourTable) {
+    struct {
+        BITMAPINFOHEADER header;
+        uint8_t colours[4][4];
+    } in{rgb_format(8, 4, 8), {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}, {1, 2, 3, 0}}};
+    in.header.biCompression = 1;  // BI_RLE8
+    in.header.biClrUsed = 4;
+    std::vector<uint8_t> frame;
+    for (uint8_t line = 0; line < 4; ++line)
+        frame.insert(frame.end(), {4, line, 4, uint8_t((line + 1) % 4), 0, 0});
+    frame.insert(frame.end(), {0, 1});
+
+    Instance inst;
+    BITMAPINFOHEADER out = rgb_format(8, 4, 24);
+    ASSERT_EQ(inst.send(VX_ICM_DECOMPRESS_BEGIN, &in.header, &out), VX_ICERR_OK);
+    std::vector<uint8_t> bitmap(image_bytes(out));
+    ASSERT_EQ(inst.decompress(&in.header, frame, bitmap.data()), VX_ICERR_OK);
+    // The first coded line is the bottom row, the first in a bottom-up bitmap.
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const uint8_t* want = in.colours[(y + (x >= 4)) % 4];
+            const uint8_t* got = &bitmap[24 * y + 3 * x];
+            EXPECT_TRUE(got[0] == want[0] && got[1] == want[1] && got[2] == want[2])
+                << "pixel " << x << "," << y;
+        }
 }
 
 }  // namespace
