@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg libavformat-dev libavcodec-dev libavutil-dev
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   # Other programs' readers of the files the writer makes.
   mediainfo gstreamer1.0-tools gstreamer1.0-plugins-good
 )
