@@ -1,0 +1,173 @@
+#include "codecs/decompressor.h"
+
+#include <cstring>
+#include <new>
+
+#include "codecs/codec_cache.h"
+#include "platform/lock.h"
+
+namespace vx::codecs {
+
+namespace {
+
+using platform::CodecInstance;
+
+constexpr uint32_t kHeaderSize = sizeof(BITMAPINFOHEADER);
+
+CodecInstance locate(const BITMAPINFOHEADER* format) {
+    // The format alone chooses the codec: any installed one that takes it.
+    return platform::codec_locate(platform::kCodecTypeVideo, 0, format, nullptr,
+                                  platform::kCodecModeDecompress);
+}
+
+// Locates once more after closing the least recently used codec, when the
+// first attempt failed (codecs may refuse new instances while many are open).
+CodecInstance locate_with_eviction(const BITMAPINFOHEADER* format, bool* evicted) {
+    *evicted = false;
+    if (CodecInstance c = locate(format)) return c;
+    if (!CodecCache::evict_one()) return nullptr;
+    *evicted = true;
+    return locate(format);
+}
+
+intptr_t send(CodecInstance c, uint32_t message, const void* a, const void* b) {
+    return platform::codec_send(c, message, reinterpret_cast<intptr_t>(a),
+                                reinterpret_cast<intptr_t>(b));
+}
+
+BITMAPINFOHEADER output_format(int32_t width, int32_t height, uint32_t compression, uint16_t bits) {
+    BITMAPINFOHEADER f{};
+    f.biSize = kHeaderSize;
+    f.biWidth = width;
+    f.biHeight = height;
+    f.biPlanes = 1;
+    f.biBitCount = bits;
+    f.biCompression = compression;
+    f.biSizeImage = image_size(width, height, bits);
+    return f;
+}
+
+}  // namespace
+
+uint32_t image_size(int32_t width, int32_t height, uint32_t bits) {
+    if (width <= 0 || bits == 0 || bits > 64) return 0;
+    const uint64_t rows = height < 0 ? uint64_t{0} - static_cast<int64_t>(height) : height;
+    const uint64_t row = ((uint64_t{static_cast<uint32_t>(width)} * bits + 31) & ~uint64_t{31}) / 8;
+    const uint64_t size = row * rows;
+    return size > INT32_MAX ? 0 : static_cast<uint32_t>(size);
+}
+
+VfwDecompressor* VfwDecompressor::create(const BITMAPINFOHEADER* format, uint32_t formatSize) {
+    if (format == nullptr || formatSize < kHeaderSize) return nullptr;
+    if (format->biCompression == 0) return nullptr;  // uncompressed: nothing to decode
+
+    // The header as far as the stored format holds it, then the colour table
+    // of an 8-bit format, zero where the stored format ends early.
+    uint32_t header = format->biSize < kHeaderSize ? kHeaderSize : format->biSize;
+    if (header > formatSize) header = formatSize;
+    uint64_t size = header;
+    if (format->biBitCount == 8) {
+        const uint32_t colours =
+            format->biClrUsed == 0 || format->biClrUsed > 256 ? 256 : format->biClrUsed;
+        size += uint64_t{colours} * 4;
+    }
+
+    bool evicted = false;
+    CodecInstance probe = locate_with_eviction(format, &evicted);
+    if (probe == nullptr) return nullptr;
+
+    auto* d = new (std::nothrow) VfwDecompressor;
+    if (d != nullptr) d->input_.reset(new (std::nothrow) uint8_t[size]());
+    if (d == nullptr || d->input_ == nullptr) {
+        platform::codec_close(probe);
+        delete d;
+        return nullptr;
+    }
+    platform::lock_init(&d->lock_);
+    d->inputSize_ = static_cast<uint32_t>(size);
+    std::memcpy(d->input_.get(), format, size < formatSize ? size : formatSize);
+    d->input()->biSize = header;
+    if (format->biBitCount == 8 && format->biClrUsed > 256) d->input()->biClrUsed = 256;
+
+    const BITMAPINFOHEADER test = output_format(format->biWidth, format->biHeight, 0, 32);
+    d->can32_ = send(probe, platform::kIcmDecompressQuery, d->input(), &test) == platform::kIcErrOk;
+    // The decompressor starts closed; its first use opens a codec again.
+    platform::codec_close(probe);
+    return d;
+}
+
+VfwDecompressor::~VfwDecompressor() {
+    if (inputSize_ == 0) return;  // never fully made
+    {
+        platform::LockGuard hold(&lock_);
+        close_codec();
+        CodecCache::remove(this);
+    }
+    platform::lock_delete(&lock_);
+}
+
+void VfwDecompressor::close_codec() {
+    if (codec_ == nullptr) return;
+    if (begun_) send(codec_, platform::kIcmDecompressEnd, nullptr, nullptr);
+    begun_ = false;
+    platform::codec_close(codec_);
+    codec_ = nullptr;
+}
+
+bool VfwDecompressor::open_on_demand() {
+    if (codec_ != nullptr) {
+        CodecCache::move_to_front(this);
+        return true;
+    }
+    bool evicted = false;
+    codec_ = locate_with_eviction(input(), &evicted);
+    if (codec_ == nullptr) return false;
+    if (evicted) CodecCache::remove(this);
+    if (!CodecCache::add_to_front(this)) {
+        close_codec();
+        return false;
+    }
+    return true;
+}
+
+bool VfwDecompressor::get_output_format(BITMAPINFOHEADER* out) {
+    if (out == nullptr) return false;
+    // Taken although only decoding needs it: eviction must not close the
+    // codec between opening it and asking it.
+    platform::LockGuard hold(&lock_);
+    if (!open_on_demand()) return false;
+    if (send(codec_, platform::kIcmDecompressGetFormat, input(), out) != platform::kIcErrOk)
+        return false;
+    if (can32_) {
+        out->biBitCount = 32;
+        out->biSizeImage = image_size(out->biWidth, out->biHeight, 32);
+    }
+    return true;
+}
+
+bool VfwDecompressor::decompress(const void* frame, uint32_t size, uint32_t flags, int32_t width,
+                                 int32_t height, uint32_t compression, void* bits) {
+    platform::LockGuard hold(&lock_);
+    if (!open_on_demand()) return false;
+    const BITMAPINFOHEADER out =
+        output_format(width, height, compression, can32_ ? 32 : input()->biBitCount);
+    if (begun_ &&
+        (width != begunWidth_ || height != begunHeight_ || compression != begunCompression_)) {
+        send(codec_, platform::kIcmDecompressEnd, nullptr, nullptr);
+        begun_ = false;
+    }
+    if (!begun_ &&
+        send(codec_, platform::kIcmDecompressBegin, input(), &out) == platform::kIcErrOk) {
+        begun_ = true;
+        begunWidth_ = width;
+        begunHeight_ = height;
+        begunCompression_ = compression;
+    }
+    if (!begun_) return false;
+    // The codec learns the frame's length from the input format.
+    input()->biSizeImage = size;
+    return platform::codec_decompress(codec_, flags, input(), frame, &out, bits) ==
+           platform::kIcErrOk;
+}
+
+}  // namespace vx::codecs

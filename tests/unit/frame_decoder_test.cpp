@@ -1,0 +1,193 @@
+// Decoded frames through aviGetFrame: back to the key frame and forward, the
+// picture kept between calls of a delta-coded stream, blocks handed to the
+// caller otherwise, and uncompressed frames handed out as read.
+#include <VexaInfo.h>
+#include <gtest/gtest.h>
+#include <vxmedia/vxmedia.h>
+
+#include <string>
+#include <vector>
+
+#include "support/reader_fixture.h"
+#include "support/test_files.h"
+#include "unit/codec_env.h"
+
+namespace {
+
+using vxtest::host_log;
+using vxtest::Log;
+using vxtest::vxts_frame;
+
+constexpr int32_t kWidth = 4, kHeight = 2;
+constexpr uint32_t kDc = 'd' | ('c' << 8);
+
+struct Frame {
+    std::string bytes;
+    bool key;
+};
+
+class FrameDecoderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(env_.ready());
+        VxHostErrorClear();
+        path_ = vxtest::make_temp_file("vxframes");
+        ASSERT_FALSE(path_.empty());
+    }
+    void TearDown() override {
+        if (decoder_ != nullptr) aviGetFrameTerm(decoder_);
+        if (reader_ != nullptr) aviClose(reader_);
+        if (file_ != INVALID_HANDLE_VALUE) vxtest::close_file(file_);
+        vxtest::remove_file(path_);
+    }
+
+    // Writes a one-stream file with the writer and opens it with the reader.
+    void open(const std::vector<Frame>& frames, uint32_t compression = VX_TEST_CODEC_FOURCC,
+              uint32_t handler = VX_TEST_CODEC_FOURCC, uint16_t bits = 24) {
+        MainAVIHeader m{};
+        m.dwTotalFrames = static_cast<uint32_t>(frames.size());
+        AviWriter* w = nullptr;
+        ASSERT_EQ(avifileOpen(&w, path_.c_str(), &m), 0);
+        AVIStreamHeader h{};
+        h.fccType = VX_MAKEFOURCC('v', 'i', 'd', 's');
+        h.fccHandler = handler;
+        h.dwScale = 1;
+        h.dwRate = 25;
+        BITMAPINFOHEADER f{};
+        f.biSize = sizeof f;
+        f.biWidth = kWidth;
+        f.biHeight = kHeight;
+        f.biPlanes = 1;
+        f.biBitCount = bits;
+        f.biCompression = compression;
+        int32_t stream = -1;
+        ASSERT_EQ(avifileAddStream(w, &stream, &h, &f, sizeof f), 0);
+        for (const Frame& x : frames)
+            ASSERT_EQ(avifileWrite(w, stream, x.bytes.data(), static_cast<uint32_t>(x.bytes.size()),
+                                   kDc, x.key ? AVIIF_KEYFRAME : 0),
+                      0);
+        ASSERT_EQ(avifileClose(w, static_cast<uint32_t>(frames.size()), 0), 0);
+        file_ = vxtest::open_file(path_, vxtest::Access::kRead);
+        ASSERT_EQ(aviOpen(&reader_, file_, nullptr), 0);
+    }
+
+    struct Got {
+        VXRESULT rc;
+        const uint8_t* pixels;
+        int16_t owned;
+        uint32_t first;  // B,G,R of the first pixel
+    };
+    Got get(int32_t frame) {
+        Got g{};
+        void* pixels = nullptr;
+        g.rc = aviGetFrame(decoder_, frame, &format_.header, &pixels, &g.owned);
+        g.pixels = static_cast<const uint8_t*>(pixels);
+        if (g.rc == 0 && g.pixels != nullptr)
+            g.first = g.pixels[0] | g.pixels[1] << 8 | g.pixels[2] << 16;
+        return g;
+    }
+    uint32_t decodes() const { return env_.counts().decompresses; }
+
+    vxtest::TestCodecEnv env_;
+    std::string path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    AviReader* reader_ = nullptr;
+    AviFrameDecoder* decoder_ = nullptr;
+    union {
+        BITMAPINFOHEADER header;
+        uint8_t room[40 + 1024];
+    } format_{};
+};
+
+// Key frame 0 (blue 10), +1 per frame, key frame 15 (blue 100), 20 frames.
+std::vector<Frame> delta_run() {
+    std::vector<Frame> frames;
+    for (int i = 0; i < 20; ++i) {
+        if (i == 0 || i == 15)
+            frames.push_back({vxts_frame('K', i == 0 ? 10 : 100, 7, 9), true});
+        else
+            frames.push_back({vxts_frame('D', 1, 0, 0), false});
+    }
+    return frames;
+}
+
+TEST_F(FrameDecoderTest, DeltaFramesDecodeForwardFromTheKeyFrameOnce) {
+    open(delta_run());
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+
+    Got g = get(10);
+    ASSERT_EQ(g.rc, 0);
+    EXPECT_EQ(g.first, 0x090714u) << "10 + 10 deltas";
+    EXPECT_EQ(g.owned, 0);
+    EXPECT_EQ(decodes(), 11u) << "frames 0 to 10";
+    EXPECT_EQ(format_.header.biBitCount, 32);
+    EXPECT_EQ(format_.header.biSizeImage, uint32_t{kWidth} * 4 * kHeight);
+
+    const uint8_t* held = get(12).pixels;
+    EXPECT_EQ(decodes(), 13u) << "only 11 and 12";
+    g = get(12);
+    EXPECT_EQ(g.pixels, held);
+    EXPECT_EQ(g.first, 0x090716u);
+    EXPECT_EQ(decodes(), 13u) << "the same frame again decodes nothing";
+
+    EXPECT_EQ(get(5).first, 0x09070Fu);
+    EXPECT_EQ(decodes(), 19u) << "back to frame 0 and on to 5";
+    EXPECT_EQ(get(17).first, 0x090766u) << "from the key frame at 15";
+    EXPECT_EQ(get(500).first, 0x090768u) << "past the end: the last frame";
+    EXPECT_EQ(get(-3).first, 0x09070Au) << "before the start: the first frame";
+    EXPECT_TRUE(host_log().empty());
+}
+
+TEST_F(FrameDecoderTest, AnEmptyDeltaFrameShowsThePictureBefore) {
+    open({{vxts_frame('K', 1, 2, 3), true},
+          {vxts_frame('D', 5, 0, 0), false},
+          {"", false},
+          {vxts_frame('D', 5, 0, 0), false}});
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    EXPECT_EQ(get(2).first, 0x030206u);
+    EXPECT_EQ(get(3).first, 0x03020Bu);
+}
+
+TEST_F(FrameDecoderTest, KeyFramesOnlyGiveTheCallerANewBlockEachTime) {
+    open({{vxts_frame('K', 1, 0, 0), true}, {vxts_frame('K', 2, 0, 0), true}});
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    const Got a = get(1), b = get(1);
+    ASSERT_EQ(a.rc, 0);
+    EXPECT_EQ(a.owned, 1);
+    EXPECT_EQ(b.owned, 1);
+    EXPECT_NE(a.pixels, b.pixels);
+    EXPECT_EQ(a.first, 2u);
+    EXPECT_EQ(decodes(), 2u) << "nothing is kept, so the frame is decoded again";
+    VxDisposeData(const_cast<uint8_t*>(a.pixels));
+    VxDisposeData(const_cast<uint8_t*>(b.pixels));
+}
+
+TEST_F(FrameDecoderTest, UncompressedFramesAreHandedOutAsRead) {
+    std::string image(uint32_t{kWidth} * 3 * kHeight, '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+    open({{image, true}, {image, true}}, 0, VX_MAKEFOURCC('D', 'I', 'B', ' '));
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    const Got g = get(1);
+    ASSERT_EQ(g.rc, 0);
+    EXPECT_EQ(g.owned, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), image.size()), image);
+    EXPECT_EQ(get(0).pixels, g.pixels) << "the read buffer itself";
+    EXPECT_EQ(decodes(), 0u);
+}
+
+TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
+    const uint32_t unknown = VX_MAKEFOURCC('Z', 'Z', 'Z', 'Z');
+    const char* codec = "Src/VFW/vfwcodec";
+    open({{vxts_frame('K', 1, 0, 0), true}}, unknown, 0);
+    decoder_ = reinterpret_cast<AviFrameDecoder*>(uintptr_t{8});
+    EXPECT_EQ(aviGetFrameInit(reader_, &decoder_), AVIERR_COMPRESSOR);
+    EXPECT_EQ(decoder_, nullptr);
+    TearDown();
+    SetUp();
+    open({{vxts_frame('K', 1, 0, 0), true}}, unknown, unknown);
+    EXPECT_EQ(aviGetFrameInit(reader_, &decoder_), AVIERR_COMPRESSOR);
+    EXPECT_EQ(aviGetFrameInit(nullptr, &decoder_), AVIERR_BADPARAM);
+    EXPECT_EQ(host_log(), (Log{{AVIERR_COMPRESSOR, codec, 134}, {AVIERR_BADPARAM, codec, 81}}));
+}
+
+}  // namespace
