@@ -8,11 +8,11 @@
 namespace vxlavc {
 namespace {
 
-// Modes a decompressor serves besides VX_ICMODE_DECOMPRESS: 0 and
-// ICMODE_QUERY only ask questions, ICMODE_FASTDECOMPRESS decompresses.
-constexpr uint32_t kModeNone = 0;
-constexpr uint32_t kModeFastDecompress = 3;
-constexpr uint32_t kModeQuery = 4;
+// The modes a decompressor serves; 0 and the query mode only ask questions.
+bool decompressor_mode(uint32_t mode) {
+    return mode == 0 || mode == VX_ICMODE_QUERY || mode == VX_ICMODE_DECOMPRESS ||
+           mode == VX_ICMODE_FASTDECOMPRESS;
+}
 
 constexpr uint32_t lower_fourcc(uint32_t code) {
     uint32_t out = 0;
@@ -27,10 +27,7 @@ constexpr uint32_t kVidc = 'v' | 'i' << 8 | 'd' << 16 | static_cast<uint32_t>('c
 
 intptr_t open(VxIcOpen* request) {
     if (request == nullptr) return 0;
-    const uint32_t mode = request->dwFlags;
-    if (lower_fourcc(request->fccType) != kVidc ||
-        (mode != kModeNone && mode != VX_ICMODE_DECOMPRESS && mode != kModeFastDecompress &&
-         mode != kModeQuery)) {
+    if (lower_fourcc(request->fccType) != kVidc || !decompressor_mode(request->dwFlags)) {
         request->dwError = VX_ICERR_UNSUPPORTED;
         return 0;
     }
@@ -76,7 +73,7 @@ intptr_t decompress(Instance& instance, const VxIcDecompress* d, intptr_t size) 
 
 intptr_t instance_message(uintptr_t id, uint32_t message, intptr_t p1, intptr_t p2) {
     Instance* instance = find_instance(id);
-    if (instance == nullptr) return VX_ICERR_BADPARAM;
+    if (instance == nullptr) return VX_ICERR_BADHANDLE;
     const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
     switch (message) {
         case VX_ICM_DECOMPRESS_QUERY:

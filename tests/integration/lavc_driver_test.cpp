@@ -288,7 +288,7 @@ protected:
 TEST_F(LavcDriverApiTest, OpensDecompressorsOnly) {
     EXPECT_NE(Instance(VX_ICMODE_DECOMPRESS).id(), 0u);
     EXPECT_NE(Instance(0).id(), 0u);
-    EXPECT_EQ(Instance(1).id(), 0u);  // compression
+    EXPECT_EQ(Instance(VX_ICMODE_COMPRESS).id(), 0u);
     VxIcOpen audio{sizeof(VxIcOpen), fourcc("audc"), 0, 0, VX_ICMODE_DECOMPRESS, 0,
                    nullptr,          nullptr,        0};
     EXPECT_EQ(driver_proc()(0, nullptr, VX_DRV_OPEN, 0, intptr_t(&audio)), 0);
@@ -308,7 +308,7 @@ TEST_F(LavcDriverApiTest, OpensDecompressorsOnly) {
         closed = gone.id();
     }
     EXPECT_EQ(driver_proc()(closed, nullptr, VX_ICM_DECOMPRESS_QUERY, intptr_t(&mjpg), 0),
-              VX_ICERR_BADPARAM);
+              VX_ICERR_BADHANDLE);
     EXPECT_EQ(driver_proc()(closed, nullptr, VX_DRV_CLOSE, 0, 0), 0);
 }
 
