@@ -7,8 +7,9 @@ namespace {
 
 // ffmpeg's default scaler flags; the same flags give the same pixels.
 constexpr int kSwsFlags = SWS_BICUBIC;
-// Bytes swscale may write past a row's last pixel (whole vector stores).
-constexpr std::size_t kRowSlack = 64;
+// Room for what swscale writes past a row's last pixel (whole vector stores;
+// up to 62 bytes seen here, for one-pixel rows), with a good margin.
+constexpr std::size_t kRowSlack = 128;
 
 // The matrix ffmpeg's scale filter picks for a picture: the picture's own
 // when it names one swscale knows, else ITU-R BT.601.
@@ -57,7 +58,7 @@ bool Converter::convert(const AVFrame& picture, uint8_t* output) {
     const std::size_t height = static_cast<std::size_t>(layout_.height);
     if (scratch_.empty()) {
         scratchStride_ = (layout_.rowBytes + kRowSlack + 63) / 64 * 64;
-        scratch_.resize(scratchStride_ * height + kRowSlack);
+        scratch_.resize(scratchStride_ * height + 2 * kRowSlack);
     }
     uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
     int strides[4] = {static_cast<int>(scratchStride_), 0, 0, 0};
