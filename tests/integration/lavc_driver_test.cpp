@@ -240,6 +240,22 @@ TEST_F(LavcDriverTest, HurriedAndNullFramesLeaveOutputAlone) {
     EXPECT_EQ(d.wrong_bytes(3), 0);
 }
 
+// With B-frames the decoder holds each picture back by one packet: the first
+// call writes nothing, later ones write the picture before (display order).
+TEST_F(LavcDriverTest, DelayedPicturesComeOnePacketLate) {
+    const CodecCase bframes{"mpeg4_bframes", "-s 174x130 -c:v mpeg4 -bf 2 -g 12 -q:v 4"};
+    Decoding d(bframes, 24, false, "bgr24");
+    ASSERT_NO_FATAL_FAILURE(d.begin());
+    std::fill(d.bitmap.begin(), d.bitmap.end(), 0xA5);
+    const std::vector<uint8_t> untouched = d.bitmap;
+    ASSERT_EQ(d.decode(0), VX_ICERR_OK);
+    EXPECT_EQ(d.bitmap, untouched);
+    for (std::size_t f = 1; f < d.c.frames.size(); ++f) {
+        ASSERT_EQ(d.decode(f), VX_ICERR_OK) << "frame " << f;
+        EXPECT_EQ(d.wrong_bytes(f - 1), 0) << "frame " << f;
+    }
+}
+
 // The tests below need no ffmpeg.
 TEST(LavcDriverApiTest, OpensDecompressorsAndKnowsItsInstances) {
     ASSERT_NE(driver_proc(), nullptr) << dlerror();
