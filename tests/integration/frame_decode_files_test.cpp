@@ -1,0 +1,103 @@
+// Frames of files that ffmpeg writes, decoded end to end: the reader, the
+// frame decoder, the codec manager and the libavcodec driver module installed
+// through the profile, against ffmpeg's own conversion to BGR.
+#ifdef VX_LAVC_DRIVER_PATH
+
+#include <VexaInfo.h>
+#include <gtest/gtest.h>
+#include <vxmedia/vxmedia.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "media_files.h"
+#include "test_support.h"
+
+namespace vxtest {
+namespace {
+
+struct Codec {
+    const char* name;
+    const char* args;  // ffmpeg's output options
+};
+void PrintTo(const Codec& c, std::ostream* os) { *os << c.name; }
+
+class FrameDecodeFilesTest : public ::testing::TestWithParam<Codec> {
+protected:
+    void SetUp() override {
+        if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
+        const char* old = std::getenv("VXMEDIA_PROFILE");
+        if (old != nullptr) saved_ = old, hadProfile_ = true;
+        std::ofstream(dir_.file("profile.ini"))
+            << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
+        setenv("VXMEDIA_PROFILE", dir_.file("profile.ini").c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadProfile_)
+            setenv("VXMEDIA_PROFILE", saved_.c_str(), 1);
+        else
+            unsetenv("VXMEDIA_PROFILE");
+    }
+
+    TempDir dir_;
+    std::string saved_;
+    bool hadProfile_ = false;
+};
+
+// Every frame in order, then out of order (back to key frames and forward),
+// equals ffmpeg's picture, row for row (ours bottom-up, 32 bits).
+TEST_P(FrameDecodeFilesTest, FramesEqualFfmpegInAnyOrder) {
+    const std::string avi = dir_.file("clip.avi"), raw = dir_.file("clip.bgr");
+    constexpr int kFrames = 12, kWidth = 176, kHeight = 144;
+    run_command(std::string("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=176x144:rate=25 "
+                            "-frames:v 12 ") +
+                GetParam().args + " " + shell_quote(avi));
+    run_command("ffmpeg -v error -nostdin -y -i " + shell_quote(avi) +
+                " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + shell_quote(raw));
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<char> want{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(want.size(), size_t{kWidth} * 3 * kHeight * kFrames);
+
+    OpenedAvi file(avi, true);
+    ASSERT_TRUE(file.ok());
+    AviFrameDecoder* decoder = nullptr;
+    ASSERT_EQ(aviGetFrameInit(file.reader(), &decoder), 0);
+    union {
+        BITMAPINFOHEADER header;
+        uint8_t room[40 + 1024];
+    } format{};
+    const int order[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 7, 3, 11, 0, 6, 6, 9};
+    for (int f : order) {
+        void* pixels = nullptr;
+        int16_t owned = -1;
+        ASSERT_EQ(aviGetFrame(decoder, f, &format.header, &pixels, &owned), 0) << f;
+        ASSERT_EQ(format.header.biBitCount, 32);
+        ASSERT_EQ(format.header.biWidth, kWidth);
+        int wrong = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            const auto* got =
+                static_cast<const uint8_t*>(pixels) + size_t{kWidth} * 4 * (kHeight - 1 - y);
+            const char* ref = want.data() + size_t{kWidth} * 3 * (size_t{kHeight} * f + y);
+            for (int x = 0; x < kWidth; ++x)
+                for (int c = 0; c < 3; ++c)
+                    wrong += got[4 * x + c] != static_cast<uint8_t>(ref[3 * x + c]);
+        }
+        EXPECT_EQ(wrong, 0) << "frame " << f;
+        if (owned == 1) VxDisposeData(pixels);
+    }
+    EXPECT_EQ(VxHostErrorCount(), 0u) << first_logged_site();
+    aviGetFrameTerm(decoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, FrameDecodeFilesTest,
+                         ::testing::Values(Codec{"mjpeg", "-c:v mjpeg -q:v 3"},
+                                           Codec{"mpeg4", "-c:v mpeg4 -bf 0 -g 5 -q:v 4"},
+                                           Codec{"cinepak", "-c:v cinepak"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vxtest
+
+#endif
