@@ -46,16 +46,6 @@ constexpr uint32_t kHurryUp = VX_ICDECOMPRESS_HURRYUP;
 constexpr uint32_t kModeCompress = VX_ICMODE_COMPRESS;
 #endif
 
-// The handler the tests locate with when any codec will do. Windows: the
-// test codec's own, because Wine's ICLocate (Wine 8) tries only the codecs
-// listed in the registry and SYSTEM.INI when no handler is named, never the
-// ones installed with ICInstall; a named handler finds those first.
-#ifdef _WIN32
-constexpr uint32_t kAnyHandler = kVxts;
-#else
-constexpr uint32_t kAnyHandler = 0;
-#endif
-
 BITMAPINFOHEADER format(uint32_t compression, int32_t width, int32_t height, uint16_t bits,
                         uint32_t sizeImage) {
     BITMAPINFOHEADER f;
@@ -176,7 +166,7 @@ protected:
         return c;
     }
 
-    static vp::CodecInstance locate(uint32_t compression, uint32_t handler = kAnyHandler) {
+    static vp::CodecInstance locate(uint32_t compression, uint32_t handler = 0) {
         const BITMAPINFOHEADER in = format(compression, 3, 2, 24, 4);
         return vp::codec_locate(vp::kCodecTypeVideo, handler, &in, nullptr, vp::kCodecModeDecompress);
     }
@@ -206,17 +196,21 @@ TEST_F(VideoCodecTest, LocatesTheTestCodecForItsFormatAndClosesIt) {
 
 TEST_F(VideoCodecTest, NoCodecForAnotherCompression) {
     EXPECT_EQ(locate(kZzzz), nullptr);
+#ifndef _WIN32
+    // Every installed codec is asked (on Windows, Wine's ICLocate never asks
+    // codecs installed as functions unless their handler is named).
+    EXPECT_EQ(counts().opens, 1u);
+#endif
+    // With the handler named first: opened, asked and closed again.
+    EXPECT_EQ(locate(kZzzz, kVxts), nullptr);
     const VxTestCodecCounts c = counts();
-    // Opened, asked and closed again.
     EXPECT_GE(c.opens, 1u);
     EXPECT_GE(c.queries, 1u);
     EXPECT_EQ(c.closes, c.opens);
-    // Nor with the handler named first, nor for an output it cannot give.
-    EXPECT_EQ(locate(kZzzz, kVxts), nullptr);
+    // Nor for an output it cannot give.
     const BITMAPINFOHEADER in = format(kVxts, 3, 2, 24, 4);
     const BITMAPINFOHEADER out16 = format(0, 3, 2, 16, 0);
-    EXPECT_EQ(vp::codec_locate(vp::kCodecTypeVideo, kAnyHandler, &in, &out16, vp::kCodecModeDecompress),
-              nullptr);
+    EXPECT_EQ(vp::codec_locate(vp::kCodecTypeVideo, 0, &in, &out16, vp::kCodecModeDecompress), nullptr);
     EXPECT_EQ(counts().closes, counts().opens);
 }
 
