@@ -53,6 +53,7 @@ int run_remux(const Options& options);
 int run_demo(const Options& options);
 int run_tags(const Options& options);
 int run_tag(const Options& options);
+int run_decode(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);

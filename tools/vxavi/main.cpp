@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: vxavi info FILE [--json]\n"
     "       vxavi frames FILE [--json]\n"
+    "       vxavi decode FILE [--json]\n"
     "       vxavi remux IN OUT [--interleave] [--segment-mb N]\n"
     "       vxavi demo [OUT] [--segment-mb N]\n"
     "       vxavi tags FILE\n"
@@ -25,6 +26,9 @@ constexpr const char* kUsage =
     "          audio indexes of an AVI file\n"
     "  frames  one line per video index entry: number, file offset, size,\n"
     "          key flag and CRC-32 of the frame's bytes\n"
+    "  decode  every video frame decoded (through the installed codecs when\n"
+    "          the stream is compressed): picture size, depth and CRC-32 of\n"
+    "          its blue, green and red bytes, top row first\n"
     "  remux   copies the video stream and the first audio stream of IN into\n"
     "          a new AVI file OUT, chunk by chunk in the order of IN, with\n"
     "          their key flags\n"
@@ -65,6 +69,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", vxavi::run_info, 1, 1, true, false, false, false},
     {"frames", vxavi::run_frames, 1, 1, true, false, false, false},
+    {"decode", vxavi::run_decode, 1, 1, true, false, false, false},
     {"remux", vxavi::run_remux, 2, 2, false, true, true, false},
     {"demo", vxavi::run_demo, 0, 1, false, true, false, false},
     {"tags", vxavi::run_tags, 1, 1, false, false, false, false},

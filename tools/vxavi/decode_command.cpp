@@ -1,0 +1,145 @@
+// vxavi decode: every frame of the video stream decoded through the library's
+// frame decoder (installed codecs for compressed streams), with the picture's
+// size and depth and the CRC-32 of its colour bytes: blue, green and red of
+// each pixel, rows from the top, so that pictures from different codecs and
+// platforms compare whatever their row padding or fourth byte.
+#include <vxmedia/aviframes.h>
+#include <vxmedia/vxutil.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "crc32.h"
+#include "output.h"
+#include "reader_errors.h"
+
+namespace vxavi {
+
+namespace {
+
+struct Picture {
+    int32_t width, height;
+    uint16_t bits;
+    uint32_t crc;
+};
+
+// The colour bytes of a 24- or 32-bit picture, top row first.
+bool picture_crc(const BITMAPINFOHEADER& f, const uint8_t* pixels, uint32_t* crc) {
+    if ((f.biBitCount != 24 && f.biBitCount != 32) || f.biWidth <= 0 || f.biHeight == 0 ||
+        f.biWidth > 65536 || std::abs(f.biHeight) > 65536)
+        return false;
+    const std::size_t pixel = f.biBitCount / 8;
+    const std::size_t stride = (static_cast<std::size_t>(f.biWidth) * pixel + 3) & ~std::size_t{3};
+    const int32_t rows = std::abs(f.biHeight);
+    std::vector<uint8_t> row(static_cast<std::size_t>(f.biWidth) * 3);
+    uint32_t c = 0;
+    for (int32_t y = 0; y < rows; ++y) {
+        const int32_t stored = f.biHeight > 0 ? rows - 1 - y : y;
+        const uint8_t* in = pixels + stride * static_cast<std::size_t>(stored);
+        for (int32_t x = 0; x < f.biWidth; ++x)
+            for (int k = 0; k < 3; ++k) row[3 * x + k] = in[pixel * x + k];
+        c = crc32_update(c, row.data(), row.size());
+    }
+    *crc = c;
+    return true;
+}
+
+void print(std::string& out, bool json, uint32_t number, const Picture& p) {
+    char b[128];
+    if (json) {
+        out += number == 0 ? "\n" : ",\n";
+        JsonWriter j(out);
+        j.begin_object();
+        j.field("frame", number);
+        j.field("width", static_cast<int64_t>(p.width));
+        j.field("height", static_cast<int64_t>(p.height));
+        j.field("bits", static_cast<uint32_t>(p.bits));
+        std::snprintf(b, sizeof b, "%08x", static_cast<unsigned>(p.crc));
+        j.field("crc32", std::string(b));
+        j.end_object();
+    } else {
+        std::snprintf(b, sizeof b, "%8u  %6d  %6d  %4u  %08x\n", number, p.width, p.height,
+                      static_cast<unsigned>(p.bits), static_cast<unsigned>(p.crc));
+        out += b;
+    }
+}
+
+}  // namespace
+
+int run_decode(const Options& options) {
+    const std::unique_ptr<AviFile> avi = AviFile::open(options.path);
+    if (!avi) return kExitFileError;
+    AviReader* r = avi->reader();
+    const AviStreamRecord* video =
+        r->videoStream >= 0 ? aviGetAVIStream(r, static_cast<uint32_t>(r->videoStream)) : nullptr;
+    AviFrameDecoder* decoder = nullptr;
+    begin_reader_call();
+    const VXRESULT init = aviGetFrameInit(r, &decoder);
+    if (init == AVIERR_COMPRESSOR && video != nullptr && video->format != nullptr &&
+        video->formatSize >= sizeof(BITMAPINFOHEADER)) {
+        const uint32_t c = static_cast<const BITMAPINFOHEADER*>(video->format)->biCompression;
+        std::string code;
+        for (int i = 0; i < 4; ++i) {
+            const char ch = static_cast<char>(c >> (8 * i));
+            code += ch >= 0x20 && ch < 0x7F ? ch : '?';
+        }
+        print_error("cannot decode the video of " + options.path + ": no installed codec takes '" +
+                    code + "'");
+        return kExitFileError;
+    }
+    if (init != 0 || video == nullptr) {
+        print_error(describe_failure(init != 0 ? init : AVIERR_BADPARAM, options.path,
+                                     "cannot decode the video of"));
+        return kExitFileError;
+    }
+
+    std::string out = options.json ? "[" : "   frame   width  height  bits  crc32\n";
+    int status = kExitOk;
+    union {
+        BITMAPINFOHEADER header;
+        uint8_t room[40 + 256 * 4];
+    } format{};
+    const uint32_t frames = video->header.dwLength;
+    uint32_t done = 0;
+    for (; done < frames && done <= INT32_MAX; ++done) {
+        void* pixels = nullptr;
+        int16_t owned = 0;
+        begin_reader_call();
+        const VXRESULT rc =
+            aviGetFrame(decoder, static_cast<int32_t>(done), &format.header, &pixels, &owned);
+        if (rc != 0) {
+            print_error(describe_failure(rc, options.path,
+                                         "cannot decode frame " + std::to_string(done) + " of"));
+            status = kExitFileError;
+            break;
+        }
+        Picture p{format.header.biWidth, format.header.biHeight, format.header.biBitCount, 0};
+        const bool known =
+            pixels != nullptr && picture_crc(format.header, static_cast<uint8_t*>(pixels), &p.crc);
+        if (owned == 1) VxDisposeData(pixels);
+        if (!known) {
+            print_error("cannot decode frame " + std::to_string(done) + " of " + options.path +
+                        " (a " + std::to_string(p.bits) + "-bit picture is not shown)");
+            status = kExitFileError;
+            break;
+        }
+        print(out, options.json, done, p);
+        if (out.size() > (1u << 16)) {
+            if (!write_stdout(out)) break;
+            out.clear();
+        }
+    }
+    aviGetFrameTerm(decoder);
+    if (options.json) out += done != 0 ? "\n]\n" : "]\n";
+    if (!write_stdout(out)) {
+        print_error("cannot write the output");
+        return kExitFileError;
+    }
+    return status;
+}
+
+}  // namespace vxavi
