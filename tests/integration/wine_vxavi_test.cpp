@@ -7,8 +7,10 @@
 // WINEDEBUG come from the environment.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "json_value.h"
 #include "media_files.h"
@@ -187,6 +189,59 @@ TEST_F(WineVxaviLargeFileTest, ReportsTheSameFramesAndInfoAsTheNativeTool) {
     const std::vector<Packet> packets = ffprobe_packets(path_, DataHash::kCrc32);
     ASSERT_EQ(packets.size(), kLargeFrames);
     check_windows_tool(path_, packets, 0, true);
+}
+
+// Video decoded on both platforms by real codecs: the system's own video codec
+// under Wine, the libavcodec driver module natively. 16-bit "CRAM" pictures
+// have one right answer, so both must list ffmpeg's pictures exactly.
+TEST(WineVxaviDecodeTest, BothPlatformsDecodeVideo1AsFfmpegDoes) {
+    if (wine_vxavi().empty()) GTEST_SKIP() << "VX_WINE_VXAVI does not name a vxavi.exe";
+    ASSERT_EQ(cannot_run_wine(), "");
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
+    TempDir dir;
+    const std::string avi = dir.file("cram.avi"), raw = dir.file("cram.rgb");
+    constexpr std::size_t kFrames = 8, kPixels = 176 * 144;
+    run_command(
+        "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 8 "
+        "-c:v msvideo1 " +
+        shell_quote(avi));
+    run_command("ffmpeg -v error -nostdin -y -i " + shell_quote(avi) +
+                " -f rawvideo -pix_fmt rgb555le " + shell_quote(raw));
+    const std::vector<unsigned char> pictures = read_range(raw, 0, kFrames * kPixels * 2);
+    ASSERT_EQ(pictures.size(), kFrames * kPixels * 2);
+    std::vector<std::string> want;
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        std::vector<unsigned char> bgr;
+        for (std::size_t i = 0; i < kPixels; ++i) {
+            const unsigned v = pictures[2 * (f * kPixels + i)] | pictures[2 * (f * kPixels + i) + 1]
+                                                                     << 8;
+            for (int k = 0; k < 3; ++k) {
+                const unsigned c = (v >> (5 * k)) & 31;
+                bgr.push_back(static_cast<unsigned char>(c << 3 | c >> 2));
+            }
+        }
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08x", crc32_bitwise(bgr.data(), bgr.size()));
+        want.push_back(crc);
+    }
+    const auto crcs = [](const std::string& listing) {
+        std::string error;
+        std::vector<std::string> out;
+        if (const auto doc = Json::parse(listing, &error))
+            for (std::size_t i = 0; i < doc->size(); ++i) out.push_back((*doc)[i]["crc32"].str());
+        return out;
+    };
+    const CommandResult windows = run_windows("decode --json", avi);
+    ASSERT_EQ(windows.exitCode, 0) << windows.err;
+    EXPECT_EQ(crcs(unix_lines(windows)), want) << "the system's codec under Wine";
+#ifdef VX_LAVC_DRIVER_PATH
+    std::ofstream(dir.file("profile.ini")) << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
+    const CommandResult native =
+        run_command("VXMEDIA_PROFILE=" + shell_quote(dir.file("profile.ini")) + " " +
+                    shell_quote(VXAVI_PATH) + " decode --json " + shell_quote(avi));
+    ASSERT_EQ(native.exitCode, 0) << native.err;
+    EXPECT_EQ(crcs(native.out), want) << "the libavcodec driver module";
+#endif
 }
 
 }  // namespace

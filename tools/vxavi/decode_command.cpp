@@ -27,10 +27,24 @@ struct Picture {
     uint32_t crc;
 };
 
-// The colour bytes of a 24- or 32-bit picture, top row first.
+// Blue, green and red of one pixel; 16-bit pixels are 5-5-5, each part
+// widened to 8 bits by repeating its top bits.
+void colours(const uint8_t* in, std::size_t pixel, uint8_t* out) {
+    if (pixel != 2) {
+        for (int k = 0; k < 3; ++k) out[k] = in[k];
+        return;
+    }
+    const unsigned v = in[0] | in[1] << 8;
+    for (int k = 0; k < 3; ++k) {
+        const unsigned c = (v >> (5 * k)) & 31;
+        out[k] = static_cast<uint8_t>(c << 3 | c >> 2);
+    }
+}
+
+// The colour bytes of a 16-, 24- or 32-bit picture, top row first.
 bool picture_crc(const BITMAPINFOHEADER& f, const uint8_t* pixels, uint32_t* crc) {
-    if ((f.biBitCount != 24 && f.biBitCount != 32) || f.biWidth <= 0 || f.biHeight == 0 ||
-        f.biWidth > 65536 || std::abs(f.biHeight) > 65536)
+    if ((f.biBitCount != 16 && f.biBitCount != 24 && f.biBitCount != 32) || f.biCompression != 0 ||
+        f.biWidth <= 0 || f.biHeight == 0 || f.biWidth > 65536 || std::abs(f.biHeight) > 65536)
         return false;
     const std::size_t pixel = f.biBitCount / 8;
     const std::size_t stride = (static_cast<std::size_t>(f.biWidth) * pixel + 3) & ~std::size_t{3};
@@ -40,8 +54,7 @@ bool picture_crc(const BITMAPINFOHEADER& f, const uint8_t* pixels, uint32_t* crc
     for (int32_t y = 0; y < rows; ++y) {
         const int32_t stored = f.biHeight > 0 ? rows - 1 - y : y;
         const uint8_t* in = pixels + stride * static_cast<std::size_t>(stored);
-        for (int32_t x = 0; x < f.biWidth; ++x)
-            for (int k = 0; k < 3; ++k) row[3 * x + k] = in[pixel * x + k];
+        for (int32_t x = 0; x < f.biWidth; ++x) colours(in + pixel * x, pixel, &row[3 * x]);
         c = crc32_update(c, row.data(), row.size());
     }
     *crc = c;
