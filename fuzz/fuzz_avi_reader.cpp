@@ -12,7 +12,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vxmedia/aviframes.h>
 #include <vxmedia/avireader.h>
+#include <vxmedia/vxutil.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -30,6 +32,7 @@ constexpr uint32_t kMaxAudioBuffer = 64u << 10;
 constexpr uint32_t kMaxStreamsTouched = 8;
 // aviGetVideoFrameData writes one record per index entry.
 constexpr uint32_t kMaxFrameInfos = 1u << 20;
+constexpr uint32_t kMaxDecodedIndex = 4096;
 
 struct Input {
     const uint8_t* data;
@@ -438,6 +441,37 @@ void exercise_index(AviReader* r, const Input& in) {
     }
 }
 
+// Frames through the frame decoder. No codec is installed here, so this
+// covers set-up, uncompressed frames and run-length expansion.
+void exercise_decoding(AviReader* r) {
+    // A delta frame is decoded from its key frame on: long runs of frames
+    // without one make each call read them all, which only slows fuzzing.
+    if (r->videoIndex.count > kMaxDecodedIndex) return;
+    AviFrameDecoder* d = nullptr;
+    if (aviGetFrameInit(r, &d) != 0) {
+        check(d == nullptr, "a failed aviGetFrameInit left a handle");
+        return;
+    }
+    const AviStreamRecord* s = aviGetAVIStream(r, static_cast<uint32_t>(r->videoStream));
+    const int64_t length = s != nullptr ? s->header.dwLength : 0;
+    union {
+        BITMAPINFOHEADER header;
+        unsigned char room[40 + 1024];
+    } format{};
+    for (int64_t f : {int64_t{0}, length / 2, length - 1, int64_t{-1}, length / 2 + 1}) {
+        void* pixels = nullptr;
+        int16_t owned = -1;
+        if (aviGetFrame(d, frame_number(f), &format.header, &pixels, &owned) != 0) continue;
+        check(owned == 0 || owned == 1, "aviGetFrame gave no owned flag");
+        // The picture holds the image the format describes, or at least the
+        // frame as read when it was handed out unexpanded.
+        if (pixels != nullptr && format.header.biSizeImage <= kMaxBuffer)
+            touch(pixels, format.header.biSizeImage);
+        if (owned == 1) VxDisposeData(pixels);
+    }
+    aviGetFrameTerm(d);
+}
+
 void exercise(AviReader* r, const Input& in) {
     check_index_sizes(r, in);
     exercise_headers(r);
@@ -445,6 +479,7 @@ void exercise(AviReader* r, const Input& in) {
     exercise_data(r, in);
     exercise_audio(r, in);
     exercise_index(r, in);
+    exercise_decoding(r);
 }
 
 // Reads frame 0 as a pointer and checks it against the file; null when the

@@ -47,6 +47,9 @@ constexpr FOURCC kRle = vx::fourcc("RLE ");
 constexpr FOURCC kRle0 = vx::fourcc("RLE0");
 constexpr uint32_t kHeader = sizeof(BITMAPINFOHEADER);
 constexpr int kReadLine = 1359;
+// Pictures are sized from the file's header; past this they are refused as
+// memory that cannot be had, rather than tried.
+constexpr uint32_t kMaxPicture = 256u << 20;
 
 void release(AviFrameDecoder* d) {
     delete d->decompressor;
@@ -108,6 +111,7 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         o.biSizeImage =
             size < r->mainHeader.dwSuggestedBufferSize ? r->mainHeader.dwSuggestedBufferSize : size;
         if (o.biClrUsed > 256) o.biClrUsed = 256;
+        if (o.biSizeImage > kMaxPicture) return fail_init(d, out, AVIERR_MEMORY, 111);
         if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
             d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
             if (d->outputBuffer == nullptr) return fail_init(d, out, AVIERR_MEMORY, 111);
@@ -122,6 +126,7 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         o.biCompression = 0;
         o.biSizeImage = image_size(o.biWidth, o.biHeight, o.biBitCount);
         if (o.biSizeImage == 0) return fail_init(d, out, AVIERR_BADPARAM, 81);
+        if (o.biSizeImage > kMaxPicture) return fail_init(d, out, AVIERR_MEMORY, 157);
         if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
             d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
             if (d->outputBuffer == nullptr) return fail_init(d, out, AVIERR_MEMORY, 157);
@@ -211,10 +216,15 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     int64_t f = static_cast<int64_t>(frame) + h.dwStart;
     const int64_t end = static_cast<int64_t>(h.dwStart) + h.dwLength;
     if (f >= end) f = end - 1;
+    // The header's length comes from the file: frames past the index do not
+    // exist, and decoding up to them would read the last one over and over.
+    const int64_t lastIndexed = static_cast<int64_t>(r->videoIndex.count) - 1;
+    if (f > lastIndexed) f = lastIndexed;
     if (f < h.dwStart) f = h.dwStart;
     uint32_t key = static_cast<uint32_t>(f);
     if (const VXRESULT rc = aviFindKeyFrame(r, &key)) return rc;
     if (f < h.dwInitialFrames) f = h.dwInitialFrames;
+    if (f > lastIndexed) f = lastIndexed;
     const int64_t k = key;
     if (f != k && (r->indexFlags & AVI_INDEXFLAG_EMPTY) && !(r->indexFlags & AVI_INDEXFLAG_NOTKEY))
         f = k;  // an empty frame repeats its key frame's picture
