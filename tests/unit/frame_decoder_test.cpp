@@ -136,6 +136,13 @@ TEST_F(FrameDecoderTest, DeltaFramesDecodeForwardFromTheKeyFrameOnce) {
     EXPECT_EQ(get(500).first, 0x090768u) << "past the end: the last frame";
     EXPECT_EQ(get(-3).first, 0x09070Au) << "before the start: the first frame";
     EXPECT_TRUE(host_log().empty());
+
+    // A header that claims more frames than the index holds ends at the
+    // index's last frame, decoded once from its key frame.
+    reader_->streams[reader_->videoStream].header.dwLength = 4000000000u;
+    const uint32_t before = decodes();
+    EXPECT_EQ(get(2000000000).first, 0x090768u);
+    EXPECT_EQ(decodes() - before, 5u);
 }
 
 TEST_F(FrameDecoderTest, AnEmptyDeltaFrameShowsThePictureBefore) {
