@@ -23,7 +23,8 @@ void release(Module* module);
 VxDriverProc driver_proc(const Module* module);
 
 // Sends DRV_DISABLE and DRV_FREE to every module without uses and unloads
-// it. Modules still in use stay loaded. Safe to call more than once.
+// it (at process exit it stays mapped). Modules still in use stay loaded.
+// Safe to call more than once.
 void unload_unused();
 
 }  // namespace vx::platform::drivers
