@@ -30,12 +30,15 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-std::optional<std::string> lookup(const char* section, const char* key) {
-    if (section == nullptr || key == nullptr) return std::nullopt;
+// Calls `visit(key, value)` for each key of `section` in file order, until it
+// returns false. False when the profile cannot be read.
+template <class Visit>
+bool for_each_key(const char* section, Visit visit) {
+    if (section == nullptr) return false;
     const std::string path = profile_path();
-    if (path.empty()) return std::nullopt;
+    if (path.empty()) return false;
     std::ifstream in(path);
-    if (!in) return std::nullopt;
+    if (!in) return false;
     std::string line;
     bool in_section = false;
     while (std::getline(in, line)) {
@@ -43,22 +46,33 @@ std::optional<std::string> lookup(const char* section, const char* key) {
         if (t.empty() || t[0] == ';' || t[0] == '#') continue;
         if (t.front() == '[') {
             const auto close = t.find(']');
-            const std::string name = trim(t.substr(1, close == std::string::npos ? t.size() - 1 : close - 1));
+            const std::string name =
+                trim(t.substr(1, close == std::string::npos ? t.size() - 1 : close - 1));
             in_section = strcasecmp(name.c_str(), section) == 0;
             continue;
         }
         if (!in_section) continue;
         const auto eq = t.find('=');
         if (eq == std::string::npos) continue;
-        if (strcasecmp(trim(t.substr(0, eq)).c_str(), key) != 0) continue;
-        std::string value = trim(t.substr(eq + 1));
+        if (!visit(trim(t.substr(0, eq)), t.substr(eq + 1))) break;
+    }
+    return true;
+}
+
+std::optional<std::string> lookup(const char* section, const char* key) {
+    if (key == nullptr) return std::nullopt;
+    std::optional<std::string> found;
+    for_each_key(section, [&](const std::string& name, const std::string& raw) {
+        if (strcasecmp(name.c_str(), key) != 0) return true;
+        std::string value = trim(raw);
         // Quotes around a whole value are dropped, as the platform does.
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return std::nullopt;
+        found = std::move(value);
+        return false;
+    });
+    return found;
 }
 
 }  // namespace
@@ -94,31 +108,13 @@ std::size_t profile_string(const char* section, const char* key, const char* fal
 
 std::vector<std::string> profile_keys(const char* section) {
     std::vector<std::string> keys;
-    if (section == nullptr) return keys;
-    const std::string path = profile_path();
-    if (path.empty()) return keys;
-    std::ifstream in(path);
-    if (!in) return keys;
-    std::string line;
-    bool in_section = false;
-    while (std::getline(in, line)) {
-        const std::string t = trim(line);
-        if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-        if (t.front() == '[') {
-            const auto close = t.find(']');
-            const std::string name = trim(t.substr(1, close == std::string::npos ? t.size() - 1 : close - 1));
-            in_section = strcasecmp(name.c_str(), section) == 0;
-            continue;
-        }
-        if (!in_section) continue;
-        const auto eq = t.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = trim(t.substr(0, eq));
+    for_each_key(section, [&](const std::string& key, const std::string&) {
         // A repeated name is one key: lookups find its first value.
         bool seen = false;
         for (const auto& k : keys) seen = seen || strcasecmp(k.c_str(), key.c_str()) == 0;
-        if (!seen) keys.push_back(std::move(key));
-    }
+        if (!seen) keys.push_back(key);
+        return true;
+    });
     return keys;
 }
 
