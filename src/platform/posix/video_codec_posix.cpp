@@ -35,7 +35,8 @@ unsigned char lower(unsigned char c) { return static_cast<unsigned char>(std::to
 
 bool same_fourcc(uint32_t a, uint32_t b) {
     for (int shift = 0; shift < 32; shift += 8) {
-        if (lower(static_cast<unsigned char>(a >> shift)) != lower(static_cast<unsigned char>(b >> shift)))
+        if (lower(static_cast<unsigned char>(a >> shift)) !=
+            lower(static_cast<unsigned char>(b >> shift)))
             return false;
     }
     return true;
@@ -46,7 +47,8 @@ bool same_fourcc(uint32_t a, uint32_t b) {
 uint32_t handler_of_key(const std::string& key, uint32_t type) {
     if (key.size() < 6 || key.size() > 9 || key[4] != '.') return 0;
     for (int i = 0; i < 4; ++i) {
-        if (lower(static_cast<unsigned char>(key[i])) != lower(static_cast<unsigned char>(type >> (8 * i))))
+        if (lower(static_cast<unsigned char>(key[i])) !=
+            lower(static_cast<unsigned char>(type >> (8 * i))))
             return 0;
     }
     uint32_t code = 0;
@@ -63,7 +65,8 @@ std::vector<InstalledCodec> installed_codecs(uint32_t type) {
     for (const std::string& key : profile_keys(kDriversSection)) {
         const uint32_t handler = handler_of_key(key, type);
         if (handler == 0) continue;
-        if (profile_string(kDriversSection, key.c_str(), "", path.data(), path.size()) == 0) continue;
+        if (profile_string(kDriversSection, key.c_str(), "", path.data(), path.size()) == 0)
+            continue;
         codecs.push_back({handler, path.data()});
     }
     return codecs;
@@ -101,7 +104,8 @@ Instance* try_codec(const InstalledCodec& codec, uint32_t type, const BITMAPINFO
     open.fccHandler = codec.handler;
     open.dwVersion = VX_ICVERSION;
     open.dwFlags = mode;
-    const intptr_t id = instance->proc(0, instance, VX_DRV_OPEN, 0, reinterpret_cast<intptr_t>(&open));
+    const intptr_t id =
+        instance->proc(0, instance, VX_DRV_OPEN, 0, reinterpret_cast<intptr_t>(&open));
     if (id != 0) {
         instance->driverId = static_cast<uintptr_t>(id);
         if (instance->proc(instance->driverId, instance, query, reinterpret_cast<intptr_t>(in),
@@ -126,7 +130,8 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
         if (handler != 0) {
             for (std::size_t i = 0; i < codecs.size(); ++i) {
                 if (!same_fourcc(codecs[i].handler, handler)) continue;
-                if (Instance* found = try_codec(codecs[i], type, in, out, mode, query)) return found;
+                if (Instance* found = try_codec(codecs[i], type, in, out, mode, query))
+                    return found;
                 tried = i;
                 break;
             }

@@ -1,5 +1,6 @@
 // Installed video codecs on Windows: the system's codec manager (msvfw32).
 #include <windows.h>
+// After windows.h, which it needs.
 #include <vfw.h>
 
 #include "platform/video_codec.h"
@@ -55,12 +56,13 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
     // Wine's ICLocate walks when the handler it was given does not take the
     // format: try the codec named by the format's own compression code.
     const UINT query = query_message(mode);
-    if (query == 0 || in == nullptr || !names_a_handler(in->biCompression) || in->biCompression == handler)
+    if (query == 0 || in == nullptr || !names_a_handler(in->biCompression) ||
+        in->biCompression == handler)
         return nullptr;
     HIC hic = ICOpen(type, in->biCompression, mode);
     if (hic == nullptr) return nullptr;
-    if (ICSendMessage(hic, query, reinterpret_cast<DWORD_PTR>(inFormat), reinterpret_cast<DWORD_PTR>(outFormat)) ==
-        ICERR_OK)
+    if (ICSendMessage(hic, query, reinterpret_cast<DWORD_PTR>(inFormat),
+                      reinterpret_cast<DWORD_PTR>(outFormat)) == ICERR_OK)
         return hic;
     ICClose(hic);
     return nullptr;
@@ -68,14 +70,16 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
 
 intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2) {
     if (codec == nullptr) return ICERR_BADHANDLE;
-    return ICSendMessage(hic_of(codec), message, static_cast<DWORD_PTR>(p1), static_cast<DWORD_PTR>(p2));
+    return ICSendMessage(hic_of(codec), message, static_cast<DWORD_PTR>(p1),
+                         static_cast<DWORD_PTR>(p2));
 }
 
 intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOHEADER* inFormat,
                           const void* in, const BITMAPINFOHEADER* outFormat, void* out) {
     if (codec == nullptr) return ICERR_BADHANDLE;
-    const DWORD result = ICDecompress(hic_of(codec), flags, const_cast<BITMAPINFOHEADER*>(inFormat),
-                                      const_cast<void*>(in), const_cast<BITMAPINFOHEADER*>(outFormat), out);
+    const DWORD result =
+        ICDecompress(hic_of(codec), flags, const_cast<BITMAPINFOHEADER*>(inFormat),
+                     const_cast<void*>(in), const_cast<BITMAPINFOHEADER*>(outFormat), out);
     // The result is an ICERR_ code returned as a DWORD: negative errors.
     return static_cast<int32_t>(result);
 }
