@@ -28,10 +28,10 @@ VXAPI VXRESULT VXCALL aviGetFrameTerm(AviFrameDecoder* decoder);
 
 /* Waits at most 30 s for the named mutex "VXAVI_MUTEX", shared by every
  * process of the user. The first call in a process creates (or opens) it and
- * keeps its handle in the host's class data 'avmx'. Returns 0 when the wait
- * timed out, else 1: the calling thread then owns the mutex (also when its
- * previous owner died holding it), unless the mutex could not be made or
- * waited for at all. The mutex is recursive: one ReleaseAVIMutex for every 1. */
+ * keeps its handle in the host's class data 'avmx'. Returns 1 when the calling
+ * thread owns the mutex (also when its previous owner died holding it), 0 when
+ * the wait timed out or the mutex could not be made or waited for. The mutex
+ * is recursive: one ReleaseAVIMutex for every 1. */
 VXAPI int32_t VXCALL GetAVIMutex(void);
 /* Releases the mutex once. 0 when no GetAVIMutex has created it yet or the
  * calling thread does not own it, else non-zero. */

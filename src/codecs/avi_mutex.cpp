@@ -21,12 +21,13 @@ VXAPI int32_t VXCALL GetAVIMutex(void) {
         mutex = vx::platform::named_mutex_open(kAviMutexName);
         if (mutex != nullptr) SetClassData(kAviMutexClass, mutex);
     }
-    // Only a timeout means "not acquired"; a failed wait reports 1 and its
-    // release then fails.
-    return vx::platform::named_mutex_wait(mutex, kAviMutexTimeoutMs) ==
-                   vx::platform::MutexWait::timed_out
-               ? 0
-               : 1;
+    // A wait that failed (no mutex could be made, or the platform refused
+    // the wait) did not acquire it either: 1 would have the caller work
+    // unprotected and release a mutex it does not own.
+    const auto got = vx::platform::named_mutex_wait(mutex, kAviMutexTimeoutMs);
+    return got == vx::platform::MutexWait::acquired || got == vx::platform::MutexWait::abandoned
+               ? 1
+               : 0;
 }
 
 VXAPI int32_t VXCALL ReleaseAVIMutex(void) {
