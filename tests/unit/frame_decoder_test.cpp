@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <vxmedia/vxmedia.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ protected:
 
     // Writes a one-stream file with the writer and opens it with the reader.
     void open(const std::vector<Frame>& frames, uint32_t compression = VX_TEST_CODEC_FOURCC,
-              uint32_t handler = VX_TEST_CODEC_FOURCC, uint16_t bits = 24) {
+              uint32_t handler = VX_TEST_CODEC_FOURCC, uint16_t bits = 24,
+              const std::vector<uint32_t>& palette = {}, int32_t width = kWidth) {
         MainAVIHeader m{};
         m.dwTotalFrames = static_cast<uint32_t>(frames.size());
         AviWriter* w = nullptr;
@@ -55,13 +57,20 @@ protected:
         h.dwRate = 25;
         BITMAPINFOHEADER f{};
         f.biSize = sizeof f;
-        f.biWidth = kWidth;
+        f.biWidth = width;
         f.biHeight = kHeight;
         f.biPlanes = 1;
         f.biBitCount = bits;
         f.biCompression = compression;
+        f.biClrUsed = static_cast<uint32_t>(palette.size());
+        std::vector<uint8_t> stored(sizeof f + 4 * palette.size());
+        std::memcpy(stored.data(), &f, sizeof f);
+        if (!palette.empty())
+            std::memcpy(stored.data() + sizeof f, palette.data(), 4 * palette.size());
         int32_t stream = -1;
-        ASSERT_EQ(avifileAddStream(w, &stream, &h, &f, sizeof f), 0);
+        ASSERT_EQ(
+            avifileAddStream(w, &stream, &h, stored.data(), static_cast<uint32_t>(stored.size())),
+            0);
         for (const Frame& x : frames)
             ASSERT_EQ(avifileWrite(w, stream, x.bytes.data(), static_cast<uint32_t>(x.bytes.size()),
                                    kDc, x.key ? AVIIF_KEYFRAME : 0),
@@ -180,6 +189,25 @@ TEST_F(FrameDecoderTest, UncompressedFramesAreHandedOutAsRead) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), image.size()), image);
     EXPECT_EQ(get(0).pixels, g.pixels) << "the read buffer itself";
     EXPECT_EQ(decodes(), 0u);
+}
+
+TEST_F(FrameDecoderTest, RunLengthFramesAreExpandedIntoACallersBlock) {
+    // 8x2 at 8 bits: a whole image is 16 bytes, so these 8 bytes are coded:
+    // a run of 8 of colour 1, end of line, a run of 8 of colour 0, end.
+    const std::string rle("\x08\x01\x00\x00\x08\x00\x00\x01", 8);
+    open({{rle, true}, {rle, true}}, 0, VX_MAKEFOURCC('R', 'L', 'E', ' '), 8,
+         {0x00112233, 0x00AABBCC}, 8);
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    const Got g = get(1);
+    ASSERT_EQ(g.rc, 0);
+    EXPECT_EQ(g.owned, 1) << "no picture is kept without delta frames";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), 16),
+              std::string(8, '\x01') + std::string(8, '\x00'));
+    EXPECT_EQ(format_.header.biClrUsed, 2u);
+    uint32_t colour = 0;
+    std::memcpy(&colour, format_.room + 40 + 4, 4);
+    EXPECT_EQ(colour, 0x00AABBCCu) << "the colour table comes with the format";
+    VxDisposeData(const_cast<uint8_t*>(g.pixels));
 }
 
 TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
