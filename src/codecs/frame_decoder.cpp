@@ -146,24 +146,12 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     return 0;
 }
 
-// The index entry's bytes must be in the file before they size a buffer.
-bool file_holds_frame(AviReader* r, int64_t position, uint32_t bytes) {
-    const AviStreamIndex& index = r->videoIndex;
-    if (index.count == 0 || index.entries == nullptr) return false;
-    if (position >= static_cast<int64_t>(index.count)) position = index.count - 1;
-    if (position < 0) position = 0;
-    const uint64_t end = index.entries[position].offset + uint64_t{bytes};
-    if (end == 0 || end > static_cast<uint64_t>(INT64_MAX)) return false;
-    unsigned char last;
-    const auto at = static_cast<int64_t>(end - 1);
-    return VxPRead(r->fileRef, &last, 1, &at) == 0;
-}
-
 // Makes room for `bytes` in the read buffer; 0 or the recorded error.
 VXRESULT reserve_read(AviFrameDecoder* d, int64_t position, uint32_t bytes) {
     if (d->readBuffer != nullptr && d->readCapacity >= bytes) return 0;
     const int line = d->readBuffer == nullptr ? 294 : 310;
-    if (!file_holds_frame(d->reader, position, bytes))
+    // The index entry's bytes must be in the file before they size a buffer.
+    if (!vx::reader::frame_in_file(d->reader, position))
         return record(AVIERR_FILEREAD, vx::kSrcVfw, kReadLine);
     vx::platform::global_free(d->readBuffer);
     d->readBuffer = vx::platform::global_alloc_locked(bytes);

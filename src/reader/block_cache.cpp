@@ -261,14 +261,6 @@ bool range_ok(uint32_t size, uint64_t position) {
     return position <= static_cast<uint64_t>(INT64_MAX) - size;
 }
 
-// Whether the file holds [position, position + size): its last byte can be read.
-bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size) {
-    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
-    unsigned char last;
-    const auto at = static_cast<int64_t>(position + size - 1);
-    return VxPRead(fileRef, &last, 1, &at) == 0;
-}
-
 int copy_pointer(AviReader* reader, unsigned char** out, uint32_t size, uint64_t position,
                  bool cached) {
     // The copy is sized by an index entry, which comes from the file: the
@@ -292,6 +284,14 @@ int copy_pointer(AviReader* reader, unsigned char** out, uint32_t size, uint64_t
 }
 
 }  // namespace
+
+bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size) {
+    if (size == 0) return true;
+    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
+    unsigned char last;
+    const auto at = static_cast<int64_t>(position + size - 1);
+    return VxPRead(fileRef, &last, 1, &at) == 0;
+}
 
 int read_into(AviReader* reader, void* destination, uint32_t size, uint64_t position) {
     if (reader == nullptr || destination == nullptr) return 1;

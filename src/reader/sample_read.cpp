@@ -103,14 +103,29 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
     return 0;
 }
 
-VXRESULT read_frame_at(AviReader* r, int64_t position, void* buffer, uint32_t* size,
-                       uint32_t* flags, int line) {
+namespace {
+
+// The video index entry at `position`, clamped to the index; null when empty.
+const AviIndexEntry* video_entry(const AviReader* r, int64_t position) {
     const AviStreamIndex& index = r->videoIndex;
-    if (index.count == 0 || index.entries == nullptr || size == nullptr)
-        return record(AVIERR_FILEREAD, kSrcVfw, line);
+    if (index.count == 0 || index.entries == nullptr) return nullptr;
     if (position >= static_cast<int64_t>(index.count)) position = index.count - 1;
     if (position < 0) position = 0;
-    const AviIndexEntry& e = index.entries[position];
+    return &index.entries[position];
+}
+
+}  // namespace
+
+bool frame_in_file(const AviReader* r, int64_t position) {
+    const AviIndexEntry* e = video_entry(r, position);
+    return e != nullptr && cache::file_holds(r->fileRef, e->offset, e->size);
+}
+
+VXRESULT read_frame_at(AviReader* r, int64_t position, void* buffer, uint32_t* size,
+                       uint32_t* flags, int line) {
+    const AviIndexEntry* entry = video_entry(r, position);
+    if (entry == nullptr || size == nullptr) return record(AVIERR_FILEREAD, kSrcVfw, line);
+    const AviIndexEntry& e = *entry;
     if (flags != nullptr) *flags = e.flags;
     if (buffer == nullptr) {
         *size = e.size;

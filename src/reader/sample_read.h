@@ -36,6 +36,10 @@ struct SampleResult {
 VXRESULT read_samples(AviReader* reader, const SampleRequest& req, const SampleReadLines& lines,
                       SampleResult* result);
 
+// Whether the file holds the bytes of the video frame at an absolute index
+// position (clamped to the index), before they size a buffer.
+bool frame_in_file(const AviReader* reader, int64_t position);
+
 // The frame read at an absolute video index position (clamped to the index).
 VXRESULT read_frame_at(AviReader* reader, int64_t position, void* buffer, uint32_t* size,
                        uint32_t* flags, int line);

@@ -37,6 +37,18 @@ TEST(WinIniProfile, ReadsTheKeyTheRunnerWrote) {
     EXPECT_STREQ(text, "fal");
 }
 
+// WIN.INI of the scratch prefix holds [Override] AVIChunkMB (see the test above).
+TEST(WinIniProfile, ListsTheKeysTheRunnerWrote) {
+    if (std::getenv("VX_TEST_WININI_AVICHUNKMB") == nullptr)
+        GTEST_SKIP() << "VX_TEST_WININI_AVICHUNKMB is not set: WIN.INI was not prepared";
+    const auto keys = vx::platform::profile_keys("Override");
+    ASSERT_FALSE(keys.empty());
+    bool found = false;
+    for (const auto& k : keys) found = found || _stricmp(k.c_str(), "AVIChunkMB") == 0;
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(vx::platform::profile_keys("NoSuchSectionHere").empty());
+}
+
 #else  // The INI file of the Linux profile, named by VXMEDIA_PROFILE.
 
 class ProfileTest : public ::testing::Test {
@@ -97,6 +109,25 @@ TEST_F(ProfileTest, NumbersReadLeadingDigitsAndStringsAreCut) {
     char out[5];
     EXPECT_EQ(vx::platform::profile_string("s", "d", "", out, sizeof out), 4u);
     EXPECT_STREQ(out, "0123");
+}
+
+TEST_F(ProfileTest, ListsKeysInFileOrderOnce) {
+    write(
+        "[Drivers32]\n; comment\nvidc.B = /b.so\n  vidc.A=/a.so\nnot a key\n"
+        "[other]\nx=1\n[drivers32]\nVIDC.b=/again.so\nmsacm.c=/c.so\n");
+    const auto keys = vx::platform::profile_keys("drivers32");
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0], "vidc.B");
+    EXPECT_EQ(keys[1], "vidc.A");
+    EXPECT_EQ(keys[2], "msacm.c");
+    // The repeated key reads its first value.
+    char value[32];
+    vx::platform::profile_string("drivers32", "vidc.b", "", value, sizeof value);
+    EXPECT_STREQ(value, "/b.so");
+    EXPECT_TRUE(vx::platform::profile_keys("missing").empty());
+    EXPECT_TRUE(vx::platform::profile_keys(nullptr).empty());
+    std::remove(path_.c_str());
+    EXPECT_TRUE(vx::platform::profile_keys("drivers32").empty());
 }
 
 #endif

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/profile.h"
 #include "test_codec.h"
 
 #ifdef _WIN32
@@ -435,63 +434,6 @@ TEST_F(VideoCodecTest, LinuxOpenRecordAndRefusals) {
     // Another codec type: no "vidc." key serves it.
     EXPECT_EQ(vp::codec_locate(VX_MAKEFOURCC('v', 'i', 'd', 's'), 0, &in, nullptr, vp::kCodecModeDecompress),
               nullptr);
-}
-
-class ProfileKeysTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/vxkeysXXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        path_ = name;
-        const char* old = std::getenv("VXMEDIA_PROFILE");
-        hadSaved_ = old != nullptr;
-        if (hadSaved_) saved_ = old;
-        setenv("VXMEDIA_PROFILE", path_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::remove(path_.c_str());
-        if (hadSaved_)
-            setenv("VXMEDIA_PROFILE", saved_.c_str(), 1);
-        else
-            unsetenv("VXMEDIA_PROFILE");
-    }
-    std::string path_, saved_;
-    bool hadSaved_ = false;
-};
-
-TEST_F(ProfileKeysTest, ListsKeysInFileOrderOnce) {
-    std::ofstream(path_) << "[Drivers32]\n; comment\nvidc.B = /b.so\n  vidc.A=/a.so\nnot a key\n"
-                            "[other]\nx=1\n[drivers32]\nVIDC.b=/again.so\nmsacm.c=/c.so\n";
-    const auto keys = vx::platform::profile_keys("drivers32");
-    ASSERT_EQ(keys.size(), 3u);
-    EXPECT_EQ(keys[0], "vidc.B");
-    EXPECT_EQ(keys[1], "vidc.A");
-    EXPECT_EQ(keys[2], "msacm.c");
-    // The repeated key reads its first value.
-    char value[32];
-    vx::platform::profile_string("drivers32", "vidc.b", "", value, sizeof value);
-    EXPECT_STREQ(value, "/b.so");
-    EXPECT_TRUE(vx::platform::profile_keys("missing").empty());
-    EXPECT_TRUE(vx::platform::profile_keys(nullptr).empty());
-    std::remove(path_.c_str());
-    EXPECT_TRUE(vx::platform::profile_keys("drivers32").empty());
-}
-
-#else
-
-// WIN.INI of the scratch prefix holds [Override] AVIChunkMB (see
-// ProfileTest's Windows test).
-TEST(ProfileKeysWin, ListsTheKeysTheRunnerWrote) {
-    if (std::getenv("VX_TEST_WININI_AVICHUNKMB") == nullptr)
-        GTEST_SKIP() << "VX_TEST_WININI_AVICHUNKMB is not set: WIN.INI was not prepared";
-    const auto keys = vx::platform::profile_keys("Override");
-    ASSERT_FALSE(keys.empty());
-    bool found = false;
-    for (const auto& k : keys) found = found || lstrcmpiA(k.c_str(), "AVIChunkMB") == 0;
-    EXPECT_TRUE(found);
-    EXPECT_TRUE(vx::platform::profile_keys("NoSuchSectionHere").empty());
 }
 
 #endif
