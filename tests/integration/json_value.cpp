@@ -190,10 +190,10 @@ private:
                     *out += '\t';
                     break;
                 case 'u': {
-                    uint32_t cp;
+                    uint32_t cp = 0;
                     if (!hex4(&cp)) return false;
                     if (cp >= 0xD800 && cp < 0xDC00) {
-                        uint32_t low;
+                        uint32_t low = 0;
                         if (t_.substr(at_, 2) != "\\u") return fail("lone surrogate");
                         at_ += 2;
                         if (!hex4(&low) || low < 0xDC00 || low > 0xDFFF)

@@ -323,8 +323,11 @@ TEST(LavcDriverApiTest, PalettisedFramesUseTheColourTable) {
          {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}, {1, 2, 3, 0}}};
     std::vector<uint8_t> frame;
     for (uint8_t line = 0; line < 4; ++line)
-        frame.insert(frame.end(), {4, line, 4, uint8_t((line + 1) % 4), 0, 0});
-    frame.insert(frame.end(), {0, 1});
+        for (const uint8_t v : {uint8_t{4}, line, uint8_t{4}, uint8_t((line + 1) % 4), uint8_t{0},
+                                uint8_t{0}})
+            frame.push_back(v);
+    frame.push_back(0);
+    frame.push_back(1);
 
     Instance inst;
     BITMAPINFOHEADER out = rgb_format(8, 4, 24);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <vxmedia/avireader.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -300,8 +301,8 @@ TEST_F(ReaderOpen, MainHeaderIsReadUpTo56Bytes) {
     h.dwReserved[3] = 9;
     for (const uint32_t length : {40u, 56u, 72u}) {
         SCOPED_TRACE(length);
-        Bytes avih = as_bytes(h);
-        avih.resize(length, 0xEE);  // bytes past 56 must be skipped, not parsed
+        Bytes avih(length, 0xEE);  // bytes past 56 must be skipped, not parsed
+        std::memcpy(avih.data(), &h, std::min<size_t>(length, sizeof h));
         RiffBuilder b;
         b.riff("AVI ");
         b.list("hdrl");

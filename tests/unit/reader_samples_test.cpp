@@ -24,7 +24,10 @@ using namespace vxtest;
 Bytes audio_bytes(uint32_t first, uint32_t count) {
     Bytes b;
     for (uint32_t s = first; s < first + count; ++s) {
-        b.insert(b.end(), {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8), 0xA0, 0x5A});
+        // Byte by byte: GCC 12 at -O3 misreads an initializer-list insert as an overflow.
+        for (const uint8_t v : {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8), uint8_t{0xA0},
+                                uint8_t{0x5A}})
+            b.push_back(v);
     }
     return b;
 }
