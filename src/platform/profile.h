@@ -2,8 +2,9 @@
 // own configuration. A missing file, section or key gives the default.
 //
 // On Linux the profile is the INI file named by VXMEDIA_PROFILE, else
-// $HOME/.config/vxmedia/profile.ini. Section and key names match without
-// regard to case, as on Windows.
+// $HOME/.config/vxmedia/profile.ini, and after it the one installed with the
+// library (<prefix>/etc/vxmedia/profile.ini): a key the user's file has wins.
+// Section and key names match without regard to case, as on Windows.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,10 @@
 // driven through their exported DriverProc.
 #include "platform/posix/driver_modules.h"
 
+#include "platform/posix/install_paths.h"
+
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -41,6 +44,17 @@ void release_at_exit() {
     unload_unused();
 }
 
+// A module named by file name alone is the installed one when there is one,
+// as a system folder is searched first on Windows; otherwise dlopen's own
+// search decides.
+std::string module_file(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const std::string dir = installed_drivers_dir();
+    if (dir.empty()) return name;
+    std::string installed = dir + "/" + name;
+    return access(installed.c_str(), R_OK) == 0 ? installed : name;
+}
+
 Module* find_locked(const std::string& path, void* library) {
     for (Module* m = g_modules; m != nullptr; m = m->next) {
         if ((!path.empty() && m->path == path) || (library != nullptr && m->library == library))
@@ -58,7 +72,13 @@ Module* acquire(const std::string& path) {
         ++m->uses;
         return m;
     }
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string file;
+    try {
+        file = module_file(path);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return nullptr;
     // Another name of a module already loaded: dlopen counted one more
     // reference, which is not needed.

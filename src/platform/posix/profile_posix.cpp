@@ -1,5 +1,7 @@
-// The installation's profile on Linux: one INI file, read on every query so
-// that a changed file is seen, as the platform's profile calls see theirs.
+// The installation's profile on Linux: the user's INI file, then the one
+// installed with the library, whose keys count only where the user's file
+// lacks them. Read on every query so that a changed file is seen, as the
+// platform's profile calls see theirs.
 #include <strings.h>
 
 #include <cstdlib>
@@ -9,17 +11,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/install_paths.h"
 #include "platform/profile.h"
 
 namespace vx::platform {
 
 namespace {
 
-std::string profile_path() {
+std::string user_profile_path() {
     if (const char* p = std::getenv("VXMEDIA_PROFILE"); p != nullptr && p[0] != '\0') return p;
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
         return std::string(home) + "/.config/vxmedia/profile.ini";
     return {};
+}
+
+// The files in the order their keys win.
+std::vector<std::string> profile_paths() {
+    std::vector<std::string> paths;
+    for (std::string p : {user_profile_path(), installed_profile_path()})
+        if (!p.empty()) paths.push_back(std::move(p));
+    return paths;
 }
 
 std::string trim(const std::string& s) {
@@ -30,13 +41,11 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// Calls `visit(key, value)` for each key of `section` in file order, until it
-// returns false. False when the profile cannot be read.
+// Calls `visit(key, value)` for each key of `section` in one file, in file
+// order, until it returns false. False when the file cannot be read.
 template <class Visit>
-bool for_each_key(const char* section, Visit visit) {
+bool for_each_key_in(const std::string& path, const char* section, Visit visit) {
     if (section == nullptr) return false;
-    const std::string path = profile_path();
-    if (path.empty()) return false;
     std::ifstream in(path);
     if (!in) return false;
     std::string line;
@@ -54,9 +63,22 @@ bool for_each_key(const char* section, Visit visit) {
         if (!in_section) continue;
         const auto eq = t.find('=');
         if (eq == std::string::npos) continue;
-        if (!visit(trim(t.substr(0, eq)), t.substr(eq + 1))) break;
+        if (!visit(trim(t.substr(0, eq)), t.substr(eq + 1))) return true;
     }
     return true;
+}
+
+// The same over every file, the user's first, until `visit` returns false.
+template <class Visit>
+void for_each_key(const char* section, Visit visit) {
+    for (const std::string& path : profile_paths()) {
+        bool go_on = true;
+        for_each_key_in(path, section, [&](const std::string& key, const std::string& value) {
+            go_on = visit(key, value);
+            return go_on;
+        });
+        if (!go_on) return;
+    }
 }
 
 std::optional<std::string> lookup(const char* section, const char* key) {
@@ -109,7 +131,8 @@ std::size_t profile_string(const char* section, const char* key, const char* fal
 std::vector<std::string> profile_keys(const char* section) {
     std::vector<std::string> keys;
     for_each_key(section, [&](const std::string& key, const std::string&) {
-        // A repeated name is one key: lookups find its first value.
+        // A repeated name is one key, also across the files: lookups find
+        // its first value, the user's where the user's file has it.
         bool seen = false;
         for (const auto& k : keys) seen = seen || strcasecmp(k.c_str(), key.c_str()) == 0;
         if (!seen) keys.push_back(key);
