@@ -23,16 +23,13 @@ mkdir -p "$log_dir"
 
 [ "$(id -u)" -eq 0 ] || { echo "fresh-machine.sh: run as root (debootstrap and chroot)"; exit 1; }
 
-unmount_all() {
-  local m
-  for m in $(awk -v r="$root" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/mounts | sort -r); do
-    umount -l "$m" 2>/dev/null || true
-  done
-}
+# shellcheck source=lib/mounts.sh
+. scripts/lib/mounts.sh
+unmount_all() { unmount_under "$root"; }
 remove_root() {
   unmount_all
   # Never through a mount that is still there.
-  if awk -v r="$root" 'index($2, r "/") == 1 { found = 1 } END { exit !found }' /proc/mounts; then
+  if has_mounts_below "$root"; then
     echo "fresh-machine.sh: mounts are left under $root; not removing it"
     return 1
   fi

@@ -19,6 +19,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=${VX_WINE_ROOT:-/var/cache/vxmedia/wine-root}
 mirror=${VX_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 stamp=$root/.vx-wine-ready
+# shellcheck source=lib/mounts.sh
+. "$here/lib/mounts.sh"
 
 mounted() { mountpoint -q "$1" 2>/dev/null; }
 
@@ -77,13 +79,7 @@ enter() {
   done
 }
 
-unmount_all() {
-  # Deepest first, so that nested binds come off before their parents.
-  local m
-  for m in $(awk -v r="$root" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/mounts | sort -r); do
-    umount -l "$m" 2>/dev/null || true
-  done
-}
+unmount_all() { unmount_under "$root"; }
 
 leave() {
   [ -d "$root" ] || return 0
