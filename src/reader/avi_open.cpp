@@ -29,9 +29,11 @@ private:
     VXRESULT read_blob(const RiffChunk& c, void** data, uint32_t* size, int memLine, int readLine);
     VXRESULT load_indx(const RiffChunk& c, uint32_t stream);
     void choose_streams();
+    void settle_audio_sample_size();
 
     AviReader* r_;
     RiffWalker& walker_;
+    uint32_t storedAudioSampleSize_ = 0;  // the chosen audio stream's, as the file has it
 };
 
 VXRESULT Opener::run() {
@@ -68,22 +70,45 @@ VXRESULT Opener::run() {
     r_->audioCursorSample = -1;
     r_->audioCursorEntry = -1;
 
-    if (r_->videoIndex.count != 0 || r_->audioIndex.count != 0) return 0;
-
-    RiffChunk movi;
-    if (!walker_.find(form.end, fourcc("LIST"), fourcc("movi"), &movi))
-        return fail(AVIERR_BADFORMAT, 289);
-    if (load_classic_index(r_, walker_, movi, form) != 0) return fail(AVIERR_FILEREAD, 302);
+    if (r_->videoIndex.count == 0 && r_->audioIndex.count == 0) {
+        RiffChunk movi;
+        if (!walker_.find(form.end, fourcc("LIST"), fourcc("movi"), &movi))
+            return fail(AVIERR_BADFORMAT, 289);
+        if (load_classic_index(r_, walker_, movi, form) != 0) return fail(AVIERR_FILEREAD, 302);
+    }
+    settle_audio_sample_size();
     return 0;
+}
+
+// Variable-rate audio (MP3 and the like) is stored with a sample size of 0
+// and one compressed frame per chunk, in chunks that need not hold whole
+// blocks: there a sample is a chunk, as other readers count it, and the
+// header's rate, scale and length count chunks too. Where every chunk holds
+// whole blocks (constant-rate data) the block stays the sample.
+void Opener::settle_audio_sample_size() {
+    if (r_->audioStream < 0 || storedAudioSampleSize_ != 0) return;
+    AVIStreamHeader& h = r_->streams[r_->audioStream].header;
+    const uint32_t block = h.dwSampleSize;
+    const AviStreamIndex& index = r_->audioIndex;
+    if (block == 0 || index.entries == nullptr) return;
+    for (uint32_t i = 0; i < index.count; ++i) {
+        if (index.entries[i].size % block != 0) {
+            h.dwSampleSize = 0;
+            return;
+        }
+    }
 }
 
 void Opener::choose_streams() {
     for (uint32_t j = 0; j < r_->mainHeader.dwStreams; ++j) {
         AviStreamRecord& s = r_->streams[j];
         if (is_audio_type(s.header.fccType)) {
+            if (r_->audioStream < 0) {
+                r_->audioStream = static_cast<int32_t>(j);
+                storedAudioSampleSize_ = s.header.dwSampleSize;
+            }
             // A format too short to hold nBlockAlign has none.
             s.header.dwSampleSize = format_view(s).u16(12);
-            if (r_->audioStream < 0) r_->audioStream = static_cast<int32_t>(j);
         } else if (r_->videoStream < 0 && is_video_type(s.header.fccType)) {
             r_->videoStream = static_cast<int32_t>(j);
             s.header.dwSampleSize = 0;

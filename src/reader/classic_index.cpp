@@ -37,13 +37,16 @@ public:
         filePos_ = position;
         count_ = count;
     }
-    void use_memory(std::vector<RawEntry>&& entries) {
+    // `rebuilt`: the entries come from a walk of the movie list (offsets
+    // from the start of the file), not from the file's index.
+    void use_memory(std::vector<RawEntry>&& entries, bool rebuilt = true) {
         memory_ = std::move(entries);
         count_ = memory_.size();
         inMemory_ = true;
+        rebuilt_ = rebuilt;
     }
     uint64_t count() const { return count_; }
-    bool rebuilt() const { return inMemory_; }
+    bool rebuilt() const { return inMemory_ && rebuilt_; }
 
     // Calls f(entry) for every entry in order; false when a read fails.
     template <class F>
@@ -81,6 +84,7 @@ private:
     uint64_t count_ = 0;
     std::vector<RawEntry> memory_;
     bool inMemory_ = false;
+    bool rebuilt_ = false;
 };
 
 // The two-character stream prefix of chunk ids ("01" for stream 1, "0A" for
@@ -209,18 +213,87 @@ void Splitter::keep(Stream& s, const RawEntry& e) {
     s.entries.push({offset, e.length, e.flags & ~0x40000000u});
 }
 
-// Walks the movie list, one entry per chunk; the chunks of a record list are
-// walked as if they stood in the movie list itself.
-bool rebuild(RiffWalker& walker, const RiffChunk& movi, std::vector<RawEntry>* out) {
-    walker.seek(movi.dataPos() + 4);
+// Walks the movie list from `from`, one entry per chunk, with offsets from
+// `base`; the chunks of a record list are walked as if they stood in the
+// movie list itself.
+void rebuild(RiffWalker& walker, const RiffChunk& movi, uint64_t from, int64_t base,
+             std::vector<RawEntry>* out) {
+    walker.seek(from);
     RiffChunk c;
     while (walker.enter(movi.end, &c)) {
         // A chunk cut off by the end of the file keeps the bytes it has.
         const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(c.size, c.available()));
-        out->push_back({c.id, 0, static_cast<uint32_t>(c.headerPos), c.isList() ? c.size : length});
+        const int64_t offset = static_cast<int64_t>(c.headerPos) - base;
+        if (offset >= 0 && offset <= INT64_C(0xFFFFFFFF))
+            out->push_back({c.id, 0, static_cast<uint32_t>(offset), c.isList() ? c.size : length});
         if (!c.isList()) walker.leave(c);
     }
+}
+
+// An idx1 that ends inside its entries lost the entries of the last chunks,
+// which may still be whole in the movie list: they are added from a walk of
+// the list after the last indexed chunk. An added chunk is a key frame when
+// every indexed chunk of its stream is one (intra-only data); otherwise it
+// carries no flags, as in a rebuilt index. Whatever the walk finds is bounded
+// by the movie list and the file, as in a rebuild.
+void complete_from_movie_list(RiffWalker& walker, const RiffChunk& movi, int64_t base,
+                              std::vector<RawEntry>* entries) {
+    uint64_t end = 0;
+    for (const RawEntry& e : *entries) {
+        const int64_t chunkEnd = base + static_cast<int64_t>(e.offset) + 8 + e.length + (e.length & 1);
+        if (chunkEnd > 0) end = std::max(end, static_cast<uint64_t>(chunkEnd));
+    }
+    if (end < movi.dataPos() + 4 || end >= movi.end) return;
+    const std::size_t indexed = entries->size();
+    rebuild(walker, movi, end, base, entries);
+    for (std::size_t i = indexed; i < entries->size(); ++i) {
+        RawEntry& added = (*entries)[i];
+        const uint16_t prefix = static_cast<uint16_t>(added.ckid & 0xFFFF);
+        bool allKey = false;
+        for (std::size_t j = 0; j < indexed; ++j) {
+            const RawEntry& e = (*entries)[j];
+            // Empty entries (dropped frames) carry no flags and are no frames.
+            if (static_cast<uint16_t>(e.ckid & 0xFFFF) != prefix || e.length == 0) continue;
+            allKey = (e.flags & AVIIF_KEYFRAME) != 0;
+            if (!allKey) break;
+        }
+        if (allKey) added.flags = AVIIF_KEYFRAME;
+    }
+}
+
+// Some writers store odd chunk sizes in idx1 rounded up to even, pad byte
+// included. The chunk header before the data holds the true size: when the
+// index size is that size plus its pad byte, the header wins. Checking every
+// header costs a read per chunk, so the headers behind the first even-sized
+// entries are asked first, and only a file whose writer is caught doing it
+// has all of its even-sized entries checked.
+constexpr uint32_t kPadProbes = 16;
+
+bool padded_entry(const HostFile& file, const AviIndexEntry& e, uint32_t* trueSize) {
+    if (e.size == 0 || (e.size & 1u) != 0 || e.offset < 8) return false;
+    unsigned char h[8];
+    if (!file.read(e.offset - 8, h, 8)) return false;
+    const uint32_t declared = le32(h + 4);
+    if ((declared & 1u) == 0 || declared + 1 != e.size) return false;
+    *trueSize = declared;
     return true;
+}
+
+void unpad_sizes(const HostFile& file, AviStreamIndex* video, AviStreamIndex* audio) {
+    bool padding = false;
+    uint32_t probes = 0, size = 0;
+    for (const AviStreamIndex* index : {video, audio}) {
+        for (uint32_t i = 0; i < index->count && probes < kPadProbes && !padding; ++i) {
+            const AviIndexEntry& e = index->entries[i];
+            if (e.size == 0 || (e.size & 1u) != 0) continue;
+            ++probes;
+            padding = padded_entry(file, e, &size);
+        }
+    }
+    if (!padding) return;
+    for (AviStreamIndex* index : {video, audio})
+        for (uint32_t i = 0; i < index->count; ++i)
+            if (padded_entry(file, index->entries[i], &size)) index->entries[i].size = size;
 }
 
 }  // namespace
@@ -239,7 +312,7 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
 
     // A movie list that runs past the end of the file was cut short: its idx1
     // is gone, so the index is rebuilt from what is there.
-    bool found = false;
+    bool found = false, cut = false;
     if (!movi.truncated()) {
         RiffChunk idx1;
         walker.seek(movi.declaredEnd() + (movi.size & 1u));
@@ -251,13 +324,14 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
             const uint64_t count = std::min<uint64_t>(idx1.size, idx1.available()) / kEntrySize;
             raw.use_file(idx1.dataPos(), count);
             found = count != 0;
+            cut = idx1.truncated() || idx1.size % kEntrySize != 0;
         }
     }
     if (!found) {
         std::vector<RawEntry> entries;
         try {
             entries.reserve(256);
-            rebuild(walker, movi, &entries);
+            rebuild(walker, movi, movi.dataPos() + 4, 0, &entries);
         } catch (const std::bad_alloc&) {
             return record(AVIERR_MEMORY, kSrcVfw, 477);
         }
@@ -267,6 +341,19 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
     clear_index(&reader->videoIndex);
     clear_index(&reader->audioIndex);
     const int64_t base = choose_base(reader, file, raw, movi.dataPos());
+    if (cut) {
+        // Held in memory: the count is of whole entries the file holds.
+        std::vector<RawEntry> entries;
+        try {
+            entries.reserve(static_cast<std::size_t>(raw.count()) + 16);
+            if (!raw.for_each([&](const RawEntry& e) { entries.push_back(e); }))
+                return record(AVIERR_FILEREAD, kSrcVfw, 459);
+            complete_from_movie_list(walker, movi, base, &entries);
+        } catch (const std::bad_alloc&) {
+            return record(AVIERR_MEMORY, kSrcVfw, 477);
+        }
+        raw.use_memory(std::move(entries), false);
+    }
     Splitter splitter(reader, file, raw, base);
     bool ok = false;
     try {
@@ -279,6 +366,8 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
         clear_index(&reader->audioIndex);
         return record(found ? AVIERR_FILEREAD : AVIERR_MEMORY, kSrcVfw, found ? 459 : 477);
     }
+    // A walked movie list has the headers' sizes already.
+    if (found) unpad_sizes(file, &reader->videoIndex, &reader->audioIndex);
     return 0;
 }
 

@@ -14,12 +14,6 @@ struct CheckOptions {
     bool keyFlags = true;
     // Also read every frame through aviReadFramePtr.
     bool pointers = true;
-    // The writer's idx1 gives chunk sizes rounded up to even, so an entry may
-    // hold the chunk's pad byte after the packet's bytes.
-    bool sizeMayIncludePad = false;
-    // Trailing packets in the movie list that the (cut-short) index does not
-    // reach.
-    std::size_t packetsPastIndex = 0;
 };
 
 // Every video index entry read by copy (and by pointer) with the reader
@@ -34,6 +28,9 @@ void check_video(const std::string& path, const std::vector<Packet>& packets, bo
 // with the chunks, against ffprobe's packets of the audio stream.
 // With `keyFlags`, every audio entry must carry the key flag that ffprobe
 // reports for its packet.
-void check_audio(const std::string& path, const std::vector<Packet>& packets, bool keyFlags);
+// `bySampleNumber` false: the header counts the audio in units that are neither
+// blocks nor chunks, so entries are compared as the index gives them.
+void check_audio(const std::string& path, const std::vector<Packet>& packets, bool keyFlags,
+                 bool bySampleNumber = true);
 
 }  // namespace vxtest

@@ -17,6 +17,7 @@ struct Recipe {
     const char* name;
     const char* ffmpeg;  // arguments between the inputs and the output
     const char* kind;
+    bool vbrAudio = false;
 };
 
 const char* const kVideo = "-f lavfi -i testsrc=size=320x240:rate=25";
@@ -34,6 +35,14 @@ const Recipe kRecipes[] = {
     {Media::kBigFrames, "big_frames", "", "idx1"},
     {Media::kNoIdx1, "no_idx1", "-t 3 -c:v mpeg4 -g 12 -c:a pcm_s16le -ac 2", "rebuilt"},
     {Media::kPiped, "piped", "-t 2 -c:v mpeg4 -g 12 -c:a pcm_s16le -ac 2", "rebuilt"},
+    {Media::kMp3Mono44, "mp3_mono_44k", "-t 3 -c:v mpeg4 -g 12 -c:a libmp3lame -b:a 32k -ac 1",
+     "idx1", true},
+    {Media::kMp3Stereo44, "mp3_stereo_44k",
+     "-t 3 -c:v mpeg4 -g 12 -c:a libmp3lame -b:a 128k -ac 2", "idx1", true},
+    {Media::kMp3Mono48, "mp3_mono_48k",
+     "-t 3 -c:v mpeg4 -g 12 -c:a libmp3lame -ar 48000 -b:a 48k -ac 1", "idx1", true},
+    {Media::kMp3Stereo48, "mp3_stereo_48k",
+     "-t 3 -c:v mpeg4 -g 12 -c:a libmp3lame -ar 48000 -abr 1 -b:a 96k -ac 2", "idx1", true},
 };
 
 std::string command_for(const Recipe& r, const std::string& out) {
@@ -106,6 +115,7 @@ const MediaFile& media_file(Media media) {
     f.media = media;
     f.name = recipe->name;
     f.indexKind = recipe->kind;
+    f.vbrAudio = recipe->vbrAudio;
     const std::string path = s.dir->file(f.name + ".avi");
     bool made = run_command(command_for(*recipe, path)).exitCode == 0;
     if (made && media == Media::kNoIdx1) made = strip_idx1(path);

@@ -19,6 +19,11 @@ enum class Media {
     kBigFrames,   // raw frames larger than the 1 MiB cache block
     kNoIdx1,      // kClassic without its idx1
     kPiped,       // written to a pipe: sizes and lengths never fixed up
+    // mpeg4 + MP3: variable-rate audio, one MP3 frame per chunk
+    kMp3Mono44,
+    kMp3Stereo44,
+    kMp3Mono48,
+    kMp3Stereo48,
 };
 
 struct MediaFile {
@@ -28,6 +33,7 @@ struct MediaFile {
     std::vector<Packet> packets;
     std::vector<ProbeStream> streams;
     std::string indexKind;  // what vxavi should call the index
+    bool vbrAudio = false;  // a sample of its audio is a chunk, not a block
 };
 
 bool have_ffmpeg();

@@ -237,6 +237,35 @@ TEST_F(ReaderIndex, RecordEntriesInIdx1LocateTheBase) {
     }
 }
 
+// Writers that round odd sizes up in idx1 are caught by the chunk headers;
+// any other disagreement leaves the index as written.
+TEST_F(ReaderIndex, PaddedIdx1SizesGiveWayToChunkHeaders) {
+    const BuiltAvi full = av_layout().build();
+    // The length of idx1's third entry: the 7-byte video chunk.
+    const std::size_t length = full.dataPos[3] + 20 + 8 + 2 * 16 + 12;
+    const struct {
+        const char* name;
+        uint8_t indexed, read;
+    } cases[] = {
+        {"odd chunk indexed with its pad byte", 8, 7},
+        {"index size as written", 7, 7},
+        {"index larger by more than the pad byte", 10, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes b = full.bytes;
+        b[length] = c.indexed;
+        ASSERT_EQ(open(b), 0);
+        EXPECT_EQ(entries_of(reader_->videoIndex),
+                  (std::vector<Entry>{{full.dataPos[0], 10, AVIIF_KEYFRAME},
+                                      {full.dataPos[2], c.read, 0}}));
+        uint32_t size = 0;
+        ASSERT_EQ(aviReadFrame(reader_, 1, nullptr, &size, nullptr), 0);
+        EXPECT_EQ(size, c.read);
+        EXPECT_EQ(reader_->audioIndex.entries[0].size, 40u);
+    }
+}
+
 TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
     const BuiltAvi full = av_layout().build();
     const std::size_t idx1At = full.dataPos[3] + 20;  // behind the last chunk
@@ -260,10 +289,12 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
              return b;
          },
          rebuiltVideo, 2},
+        // The movie list after the last whole entry gives the rest; the added
+        // frame is a key frame like every indexed one.
         {"idx1 cut inside its third entry",
          [&] { return Bytes(full.bytes.begin(), full.bytes.begin() + idx1At + 8 + 2 * 16 + 5); },
-         {{full.dataPos[0], 10, AVIIF_KEYFRAME}},
-         1},
+         {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, AVIIF_KEYFRAME}},
+         2},
         {"idx1 too small for one entry",
          [&] {
              Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
@@ -280,7 +311,7 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
              return b;
          },
          {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, 0}},
-         1},
+         2},
         {"no idx1, only JUNK after the movie list",
          [&] {
              Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
