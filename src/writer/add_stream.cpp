@@ -26,19 +26,51 @@ uint16_t format_u16(const AviWriterStream& s, uint32_t offset) {
     return v;
 }
 
+constexpr uint32_t kSamplesPerSec = offsetof(WAVEFORMATEX, nSamplesPerSec);
 constexpr uint32_t kAvgBytesPerSec = offsetof(WAVEFORMATEX, nAvgBytesPerSec);
 constexpr uint32_t kBlockAlign = offsetof(WAVEFORMATEX, nBlockAlign);
 constexpr uint32_t kBiWidth = offsetof(BITMAPINFOHEADER, biWidth);
 constexpr uint32_t kBiHeight = offsetof(BITMAPINFOHEADER, biHeight);
 
+// PCM, float, A-law and mu-law samples are fixed blocks whatever the
+// caller's header says; so is an extensible format of those subtypes.
+bool sample_based_format(const AviWriterStream& s) {
+    constexpr uint16_t kExtensible = 0xFFFE;
+    constexpr uint32_t kSubFormat = 24;  // the subtype GUID's first word
+    uint16_t tag = format_u16(s, 0);
+    if (tag == kExtensible && s.formatSize >= kSubFormat + 16) tag = format_u16(s, kSubFormat);
+    return tag == 1 || tag == 3 || tag == 6 || tag == 7;
+}
+
 void derive_fields(AviWriter* w, AviWriterStream& s) {
     AVIStreamHeader& h = s.header;
     h.dwLength = 0;
     if (h.fccType == fourcc("auds")) {
+        // Variable-rate audio (MP3 and the like): one compressed frame per
+        // chunk, a sample is a chunk, and the caller's rate and scale say
+        // how long one lasts. The block-based fields would give a rate of 0
+        // for such formats and a length counted in blocks the chunks are not.
+        if (h.dwSampleSize == 0 && h.dwRate != 0 && h.dwScale != 0 && !sample_based_format(s))
+            return;
+        const uint32_t callerRate = h.dwRate, callerScale = h.dwScale;
         const uint16_t align = format_u16(s, kBlockAlign);
         h.dwSampleSize = align;
         h.dwScale = align;
         h.dwRate = format_u32(s, kAvgBytesPerSec);
+        // A rate of 0 is no rate: readers reject the stream. A block of
+        // PCM-like data is one sample frame, so the format's sample rate
+        // counts blocks; for other formats the caller's rate is the better
+        // guess.
+        if (h.dwRate == 0 || h.dwScale == 0) {
+            const uint32_t perSecond = format_u32(s, kSamplesPerSec);
+            if (!sample_based_format(s) && callerRate != 0 && callerScale != 0) {
+                h.dwRate = callerRate;
+                h.dwScale = callerScale;
+            } else {
+                h.dwRate = perSecond != 0 ? perSecond : 1;
+                h.dwScale = 1;
+            }
+        }
         return;
     }
     h.dwSampleSize = 0;

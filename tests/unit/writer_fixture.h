@@ -55,6 +55,7 @@ inline WAVEFORMATEX audio_format(uint32_t bytesPerSec = 192000) {
     WAVEFORMATEX f{};
     f.wFormatTag = 1;
     f.nChannels = 2;
+    f.nSamplesPerSec = 48000;
     f.nAvgBytesPerSec = bytesPerSec;
     f.nBlockAlign = 4;
     return f;

@@ -31,6 +31,45 @@ TEST_F(WriterTest, StreamDeclarationsFillDerivedFields) {
     EXPECT_EQ(writer_->mainHeader.dwHeight, 576u);
 }
 
+// Audio whose chunks are its samples (sample size 0 in the caller's header)
+// keeps the caller's clock when its format is compressed; PCM-like formats
+// are blocks whatever the header says; no rate is ever 0.
+TEST_F(WriterTest, AudioSampleSizeFollowsTheFormatKind) {
+    const struct {
+        const char* name;
+        uint16_t tag;
+        uint32_t sampleSize, scale, rate, byteRate;
+        uint32_t wantSize, wantScale, wantRate, wantLength;
+    } cases[] = {
+        {"MP3 from its caller", 0x55, 0, 32, 1225, 0, 0, 32, 1225, 3},
+        {"PCM with size 0 in the header", 1, 0, 1, 44100, 192000, 4, 4, 192000, 78},
+        {"extensible PCM, size 0", 0xFFFE, 0, 1, 44100, 192000, 4, 4, 192000, 78},
+        {"PCM without a byte rate", 1, 0, 1, 0, 0, 4, 1, 48000, 78},
+        {"MP3 without any rate", 0x55, 1152, 0, 0, 0, 4, 1, 48000, 78},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        open();
+        // WAVEFORMATEXTENSIBLE's layout, PCM subtype, for every case.
+        uint8_t format[40] = {};
+        WAVEFORMATEX wf = audio_format(c.byteRate);
+        wf.wFormatTag = c.tag;
+        wf.cbSize = 22;
+        std::memcpy(format, &wf, 18);
+        format[24] = 1;
+        AVIStreamHeader h = stream_header("auds", c.scale, c.rate);
+        h.dwSampleSize = c.sampleSize;
+        add(h, format, sizeof format);
+        for (const uint32_t bytes : {104u, 105u, 104u}) ASSERT_EQ(write(0, Bytes(bytes, 1)), 0);
+        const AVIStreamHeader& got = writer_->streams[0].header;
+        EXPECT_EQ(got.dwSampleSize, c.wantSize);
+        EXPECT_EQ(got.dwScale, c.wantScale);
+        EXPECT_EQ(got.dwRate, c.wantRate);
+        EXPECT_EQ(got.dwLength, c.wantLength);
+        ASSERT_EQ(close(0, 0), 0);
+    }
+}
+
 struct CloseCase {
     const char* name;
     const char* first;   // stream 0's type
@@ -74,7 +113,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Only an audio second stream takes the audio length.
                       CloseCase{"VideoAndText", "vids", "txts", 192000, 33366, 300, 300, 300},
                       CloseCase{"AudioOnly", "auds", nullptr, 192000, 1000, 10000, 480000, 0},
-                      CloseCase{"AudioWithoutRate", "auds", nullptr, 0, 1000, 0, 480000, 0}),
+                      // No byte rate in the format: blocks are counted by its
+                      // sample rate, never at a rate of 0.
+                      CloseCase{"AudioWithoutRate", "auds", nullptr, 0, 1000, 10000, 480000, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
