@@ -54,23 +54,32 @@ VXAPI int32_t VXCALL vfwSetMetaData(HANDLE file, FOURCC ckid, const void* data, 
     if (tree.empty()) return -1;
     if (reserved_id(ckid)) return 1;
     const std::size_t i = tree.find(ckid, 0);
+    bool retire = false;
+    uint64_t old = 0;  // the old chunk's header
     if (i < tree.count()) {
         ChunkRecord& r = tree[i];
         if (!r.inside_parent() || r.position < 8) return kNoRoom;
         if (r.size == size)
             return size == 0 ? 0 : setter_result(write_at(file, data, size, r.position));
-        // The old chunk stays in the file as filler.
-        unsigned char filler[4];
-        put32(filler, fourcc("JUNQ"));
-        if (const int32_t rc = write_at(file, filler, 4, r.position - 8); rc != 0) {
-            return setter_result(rc);
-        }
+        // The old chunk stays in the file as filler, and may itself take the
+        // new one; in the map first, so that it is retired only once the new
+        // chunk is known to have room.
         r.ckid = fourcc("JUNQ");
+        retire = true;
+        old = r.position - 8;
     }
     unsigned char head[8];
     put32(head, ckid);
     put32(head + 4, size);
-    return setter_result(add_chunk(file, tree, head, 8, data, size));
+    const NewChunk chunk{head, 8, data, size};
+    RoomPlan plan;
+    if (!plan.make(tree, &chunk, 1)) return kNoRoom;
+    if (retire) {
+        unsigned char filler[4];
+        put32(filler, fourcc("JUNQ"));
+        if (const int32_t rc = write_at(file, filler, 4, old); rc != 0) return setter_result(rc);
+    }
+    return setter_result(plan.write(file, tree));
 }
 
 VXAPI int32_t VXCALL vfwSetAspectData(HANDLE file, int32_t numerator, int32_t denominator) {

@@ -5,7 +5,9 @@
 
 #include <vxmedia/vxtypes.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "chunks/chunk_tree.h"
 
@@ -14,12 +16,60 @@ namespace vx::chunks {
 // No room could be made: no filler fits and the file cannot be extended.
 inline constexpr int32_t kNoRoom = 1;
 
-// Writes a new chunk or list: `head` (its header, `headSize` bytes) then
-// `body` (`bodySize` bytes) and a zero pad byte when the total is odd. The
-// header is written last, so a failure part way leaves the old structure in
-// force. Returns 0, kNoRoom, or the failing host write's result; updates the
-// map to the file's new layout.
-int32_t add_chunk(HANDLE file, ChunkTree& tree, const unsigned char* head, uint32_t headSize,
-                  const void* body, uint32_t bodySize);
+// A new chunk or list: `head` (its header, `headSize` bytes) then `body`
+// (`bodySize` bytes) and a zero pad byte when the total is odd.
+struct NewChunk {
+    const unsigned char* head = nullptr;
+    uint32_t headSize = 0;
+    const void* body = nullptr;
+    uint32_t bodySize = 0;
+};
+
+// Where the chunks of one edit go, settled on a copy of the map before the
+// first byte is written, so that an edit that has no room for one of its
+// chunks writes none of them.
+class RoomPlan {
+public:
+    // False when a chunk has no room (or the copy of the map could not be
+    // made); nothing is written either way.
+    bool make(const ChunkTree& tree, const NewChunk* chunks, std::size_t count);
+    // Writes the planned chunks in order, each header last, so that a failure
+    // part way leaves the old structure in force. Returns 0, kNoRoom, or the
+    // failing host write's result; on success `tree` follows the file's new
+    // layout.
+    int32_t write(HANDLE file, ChunkTree& tree);
+
+private:
+    struct Placement {
+        enum class Kind { kFiller, kGrowForm, kNewForm } kind = Kind::kFiller;
+        uint64_t at = 0;  // the chunk's header; a new form's header for kNewForm
+        uint64_t n = 0;   // the chunk's bytes, pad byte included
+        // kFiller: the rest of a split filler keeps its id behind the chunk.
+        bool split = false;
+        FOURCC restId = 0;
+        uint32_t restSize = 0;
+        // kGrowForm: the last form's header and its new size field.
+        uint64_t formAt = 0;
+        uint32_t formSize = 0;
+    };
+
+    // Each takes `n` bytes from the map `t` as the write will; false when
+    // there is no room.
+    static bool take_filler(ChunkTree& t, FOURCC id, uint64_t n, Placement* p);
+    static bool place(ChunkTree& t, uint64_t n, Placement* p);
+
+    std::vector<NewChunk> chunks_;
+    std::vector<Placement> placements_;
+    ChunkTree after_;  // the map once every chunk is written
+};
+
+// Adds every chunk or, when one of them has no room, none (kNoRoom).
+int32_t add_chunks(HANDLE file, ChunkTree& tree, const NewChunk* chunks, std::size_t count);
+
+inline int32_t add_chunk(HANDLE file, ChunkTree& tree, const unsigned char* head, uint32_t headSize,
+                         const void* body, uint32_t bodySize) {
+    const NewChunk c{head, headSize, body, bodySize};
+    return add_chunks(file, tree, &c, 1);
+}
 
 }  // namespace vx::chunks

@@ -3,6 +3,7 @@
 #include <vxmedia/avichunks.h>
 
 #include <cstring>
+#include <optional>
 
 #include "chunks/chunk_io.h"
 #include "chunks/chunk_text.h"
@@ -44,15 +45,19 @@ public:
         std::memcpy(bytes_ + used_ + 8, data, size);
         used_ += 8 + size;
     }
-    int32_t add(HANDLE file, ChunkTree& tree) const {
-        return add_chunk(file, tree, bytes_, 12, bytes_ + 12, total_ - 12);
-    }
+    NewChunk as_new() const { return {bytes_, 12, bytes_ + 12, total_ - 12}; }
 
 private:
     unsigned char bytes_[VX_CDAT_LIST_BYTES] = {};
     uint32_t total_;
     uint32_t used_ = 0;
 };
+
+// A copy: adding chunks changes the map.
+std::optional<ChunkRecord> copy_of(const ChunkTree& tree, FOURCC id, FOURCC list) {
+    const ChunkRecord* r = tree.lookup(id, list);
+    return r != nullptr ? std::optional<ChunkRecord>(*r) : std::nullopt;
+}
 
 // Rewrites "ISMT" with the first characters of the timecode and zeros.
 void update_ismt(HANDLE file, const ChunkRecord& r, const char* tc) {
@@ -113,40 +118,40 @@ VXAPI int32_t VXCALL vfwAddTimeData(HANDLE file, const AviTimeData* data) {
     std::memcpy(t.cmnt, data->cmnt, sizeof t.cmnt);
     t.rn_O[sizeof t.rn_O - 1] = t.rn_A[sizeof t.rn_A - 1] = t.cmnt[sizeof t.cmnt - 1] = '\0';
 
-    if (t.tc_O[0] != '\0') {
-        if (const ChunkRecord* r = tree.lookup(VX_CKID_ISMT, fourcc("hdrl"))) {
-            update_ismt(file, *r, t.tc_O);
-        }
+    const auto ismt = copy_of(tree, VX_CKID_ISMT, fourcc("hdrl"));
+    const auto tcO = copy_of(tree, fourcc("tc_O"), VX_CKID_TDAT);
+    const auto tcA = copy_of(tree, fourcc("tc_A"), VX_CKID_TDAT);
+    const auto rnO = copy_of(tree, fourcc("rn_O"), VX_CKID_TDAT);
+    const auto rnA = copy_of(tree, fourcc("rn_A"), VX_CKID_TDAT);
+    const auto cmnt = copy_of(tree, fourcc("cmnt"), VX_CKID_CDAT);
+    ListBytes tdat(VX_CKID_TDAT, VX_TDAT_LIST_BYTES);
+    ListBytes cdat(VX_CKID_CDAT, VX_CDAT_LIST_BYTES);
+    NewChunk lists[2];
+    std::size_t count = 0;
+    if (!tcO) {
+        tdat.chunk(fourcc("tc_O"), t.tc_O, sizeof t.tc_O);
+        tdat.chunk(fourcc("tc_A"), t.tc_A, sizeof t.tc_A);
+        tdat.chunk(fourcc("rn_O"), t.rn_O, sizeof t.rn_O);
+        tdat.chunk(fourcc("rn_A"), t.rn_A, sizeof t.rn_A);
+        lists[count++] = tdat.as_new();
     }
-    int32_t result = 0;
-    const ChunkRecord* tcO = tree.lookup(fourcc("tc_O"), VX_CKID_TDAT);
-    if (tcO == nullptr) {
-        ListBytes list(VX_CKID_TDAT, VX_TDAT_LIST_BYTES);
-        list.chunk(fourcc("tc_O"), t.tc_O, sizeof t.tc_O);
-        list.chunk(fourcc("tc_A"), t.tc_A, sizeof t.tc_A);
-        list.chunk(fourcc("rn_O"), t.rn_O, sizeof t.rn_O);
-        list.chunk(fourcc("rn_A"), t.rn_A, sizeof t.rn_A);
-        result = list.add(file, tree);
-    } else {
+    if (!cmnt) {
+        cdat.chunk(fourcc("cmnt"), t.cmnt, sizeof t.cmnt);
+        lists[count++] = cdat.as_new();
+    }
+    // Every new list is placed before the first byte is written: a file
+    // without room for one of them is left as it was, its stored texts too.
+    const int32_t result = count > 0 ? add_chunks(file, tree, lists, count) : 0;
+    if (result == 0) {
         // In-place updates: failures are not reported.
-        if (t.tc_O[0] != '\0') (void)overwrite(file, *tcO, t.tc_O, sizeof t.tc_O);
-        const ChunkRecord* tcA = tree.lookup(fourcc("tc_A"), VX_CKID_TDAT);
-        if (tcA != nullptr && t.tc_A[0] != '\0') (void)overwrite(file, *tcA, t.tc_A, sizeof t.tc_A);
-        if (const ChunkRecord* r = tree.lookup(fourcc("rn_O"), VX_CKID_TDAT)) {
-            (void)overwrite(file, *r, t.rn_O, sizeof t.rn_O);
+        if (ismt && t.tc_O[0] != '\0') update_ismt(file, *ismt, t.tc_O);
+        if (tcO) {
+            if (t.tc_O[0] != '\0') (void)overwrite(file, *tcO, t.tc_O, sizeof t.tc_O);
+            if (tcA && t.tc_A[0] != '\0') (void)overwrite(file, *tcA, t.tc_A, sizeof t.tc_A);
+            if (rnO) (void)overwrite(file, *rnO, t.rn_O, sizeof t.rn_O);
+            if (rnA) (void)overwrite(file, *rnA, t.rn_A, sizeof t.rn_A);
         }
-        if (const ChunkRecord* r = tree.lookup(fourcc("rn_A"), VX_CKID_TDAT)) {
-            (void)overwrite(file, *r, t.rn_A, sizeof t.rn_A);
-        }
-    }
-    if (setter_result(result) == 0) {
-        if (const ChunkRecord* r = tree.lookup(fourcc("cmnt"), VX_CKID_CDAT)) {
-            (void)overwrite(file, *r, t.cmnt, sizeof t.cmnt);
-        } else {
-            ListBytes list(VX_CKID_CDAT, VX_CDAT_LIST_BYTES);
-            list.chunk(fourcc("cmnt"), t.cmnt, sizeof t.cmnt);
-            result = list.add(file, tree);
-        }
+        if (cmnt) (void)overwrite(file, *cmnt, t.cmnt, sizeof t.cmnt);
     }
     vx::platform::flush_file(file);
     return setter_result(result);
