@@ -33,14 +33,21 @@ int32_t write_new(HANDLE file, uint64_t at, const NewChunk& c) {
 }  // namespace
 
 // Takes `n` bytes from the first top-level filler `id` of the "AVI " form
-// that can give them.
+// that can give them. "JUNK" is taken only between the header list and the
+// movie list: a reader that scans on past a short index finds whatever lies
+// behind the movie list, and a strict one wants the header list first.
 bool RoomPlan::take_filler(ChunkTree& t, FOURCC id, uint64_t n, Placement* p) {
+    const bool headerAreaOnly = id != fourcc("JUNQ");
+    bool afterHeaders = false;
     for (std::size_t i = 0; i < t.count(); ++i) {
         ChunkRecord& r = t[i];
-        if (r.ckid != id || r.parentType != fourcc("AVI ") || !r.inside_parent() ||
-            r.position < 8) {
-            continue;
+        if (r.parentType == fourcc("hdrl")) afterHeaders = true;
+        if (r.parentType != fourcc("AVI ")) continue;
+        if (headerAreaOnly) {
+            if (r.ckid == fourcc("movi")) return false;
+            if (!afterHeaders) continue;
         }
+        if (r.ckid != id || !r.inside_parent() || r.position < 8) continue;
         const uint64_t at = r.position - 8;
         const uint64_t total = static_cast<uint64_t>(r.size) + 8;
         if (total == n) {
@@ -60,8 +67,9 @@ bool RoomPlan::take_filler(ChunkTree& t, FOURCC id, uint64_t n, Placement* p) {
 }
 
 bool RoomPlan::place(ChunkTree& t, uint64_t n, Placement* p) {
-    // Filler at the top level of the first form, where the writer leaves it.
-    if (take_filler(t, fourcc("JUNQ"), n, p)) return true;
+    // Our writer's filler first, then other writers' padding, which nothing
+    // reads.
+    if (take_filler(t, fourcc("JUNQ"), n, p) || take_filler(t, fourcc("JUNK"), n, p)) return true;
 
     // Appending is only safe when nothing follows the last form.
     const uint64_t riffExtent = static_cast<uint64_t>(t.lastRiffSize) + (t.lastRiffSize & 1u);

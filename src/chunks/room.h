@@ -1,6 +1,7 @@
 // Adding new bytes to an existing file: into the writer's filler behind the
-// header list first, else at the end of the last RIFF form, else in a new
-// "AVIX" form once that form would pass 2 GiB.
+// header list first, else into the padding in front of the movie list, else
+// at the end of the last RIFF form, else in a new "AVIX" form once that form
+// would pass 2 GiB.
 #pragma once
 
 #include <vxmedia/vxtypes.h>

@@ -1,5 +1,6 @@
-// Edits that have no room for one of their parts: those write nothing at
-// all.
+// Where new chunks go: other writers' "JUNK" padding between the headers and
+// the movie, and nowhere at all for an edit that has no room for one of its
+// parts.
 #include <functional>
 #include <vector>
 
@@ -50,6 +51,55 @@ uint64_t header_of(const Bytes& b, Fcc id, uint64_t from = 12) {
         at += le32_at(b, at) == Fcc("LIST") ? 12 : 8 + size + (size & 1);
     }
     return 0;
+}
+
+TEST(ChunkPlacement, NewChunksGoIntoJunkBetweenTheHeadersAndTheMovieOnly) {
+    struct Case {
+        const char* name;
+        std::vector<Extra> extras;
+        Fcc form;
+        Fcc takenFrom;  // 0: appended
+        uint32_t rest;  // data bytes the filler keeps
+    };
+    const Case cases[] = {
+        {"between", {{Spot::kAfterHeaders, "JUNK", 40}}, "AVI ", "JUNK", 20},
+        {"used up", {{Spot::kAfterHeaders, "JUNK", 12}}, "AVI ", "JUNK", 0},
+        {"too small", {{Spot::kAfterHeaders, "JUNK", 19}}, "AVI ", 0, 0},
+        {"behind the movie", {{Spot::kAfterMovie, "JUNK", 400}}, "AVI ", 0, 0},
+        {"before the headers", {{Spot::kBeforeHeaders, "JUNK", 400}}, "AVI ", 0, 0},
+        {"in the headers", {{Spot::kInHeaders, "JUNK", 400}}, "AVI ", 0, 0},
+        {"not an AVI form", {{Spot::kAfterHeaders, "JUNK", 400}}, "AVIX", 0, 0},
+        // Our writer's filler first, wherever it is.
+        {"JUNQ first",
+         {{Spot::kAfterHeaders, "JUNK", 400}, {Spot::kAfterMovie, "JUNQ", 40}},
+         "AVI ",
+         "JUNQ",
+         20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes before = layout(c.extras, c.form);
+        TempAviFile file(before);
+        ASSERT_EQ(vfwSetMetaData(file.handle(), Fcc("abcd"), "0123456789AB", 12), 0);
+        const Bytes after = read_whole(file.path());
+        EXPECT_EQ(check_well_formed(after), "");
+        char got[12] = {};
+        uint32_t size = sizeof got;
+        ASSERT_EQ(vfwGetMetaData(file.handle(), Fcc("abcd"), got, &size), 0);
+        EXPECT_EQ(std::string(got, 12), "0123456789AB");
+        if (c.takenFrom == 0) {
+            ASSERT_EQ(after.size(), before.size() + 20);
+            EXPECT_EQ(le32_at(after, before.size()), Fcc("abcd"));
+            continue;
+        }
+        ASSERT_EQ(after.size(), before.size());
+        const uint64_t at = header_of(before, c.takenFrom);
+        EXPECT_EQ(le32_at(after, at), Fcc("abcd"));
+        if (c.rest > 0) {
+            EXPECT_EQ(le32_at(after, at + 20), c.takenFrom) << "the rest keeps its id";
+            EXPECT_EQ(le32_at(after, at + 24), c.rest);
+        }
+    }
 }
 
 // A camera's header: the movie list is empty, the form claims more than the
