@@ -1,7 +1,7 @@
 // vxavi tag on files other programs wrote: each file of the corpus is either
 // tagged with ffprobe's packets unchanged or refused and left byte for byte
 // as it was; small ffmpeg files, with and without frames, take the new lists
-// into their padding.
+// into their padding; a tag that has no room for one of its parts is undone.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -152,6 +152,40 @@ INSTANTIATE_TEST_SUITE_P(
                                "-f lavfi -i testsrc=size=32x24:rate=25 -f lavfi -i sine -t 0.4 "
                                "-c:v mpeg4 -c:a pcm_s16le"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Padding with room for the time data lists but not for the aspect chunk,
+// and a byte behind the form so that nothing can be appended.
+TEST(TagUndo, ATagThatFailsPartWayLeavesTheFileAsItWas) {
+    RiffBuilder b;
+    b.riff("AVI ");
+    b.list("hdrl");
+    b.chunk("avih", Bytes(56, 0));
+    b.end();
+    b.chunk("JUNK", Bytes(VX_TDAT_LIST_BYTES + VX_CDAT_LIST_BYTES - 8, 0));
+    b.list("movi");
+    b.chunk("00dc", pattern(40, 1));
+    b.end();
+    b.end();
+    b.u8(0);
+    const Bytes original = b.finish();
+    TempAviFile file(original);
+
+    CommandResult r = tag_all(file.path(), kTexts[0]);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot set the aspect ratio"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("left as it was"), std::string::npos) << r.err;
+    EXPECT_EQ(read_whole(file.path()), original);
+
+    // A metadata file that cannot be read stops the tag before any edit.
+    r = tag(file.path(), "--comment x --meta Xabc=@" + shell_quote(file.path() + ".missing"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(read_whole(file.path()), original);
+
+    // The time data alone fits.
+    r = tag(file.path(), "--comment 'take 3' --timecode 01:02:03:04");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(get_texts(file.handle()).cmnt, std::string("take 3"));
+}
 
 }  // namespace
 }  // namespace vxtest

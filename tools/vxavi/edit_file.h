@@ -1,11 +1,13 @@
 // A file opened for reading and writing, for the commands that add chunks
-// to an existing file.
+// to an existing file, with an undo for edits made of several calls.
 #pragma once
 
 #include <vxmedia/vxtypes.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vxavi {
 
@@ -19,9 +21,26 @@ public:
 
     HANDLE handle() const { return handle_; }
 
+    // Keeps what the chunk setters can change, for undo(): the length and
+    // every byte but the contents of the movie lists, which they never
+    // write. False when that is more than 64 MiB or cannot be read.
+    bool keep();
+    // Puts back the kept bytes that changed and the length. False when a
+    // read, a write or the truncation fails.
+    bool undo();
+
 private:
     explicit EditFile(HANDLE handle) : handle_(handle) {}
+    bool truncate(uint64_t length);
+
+    struct Kept {
+        uint64_t at = 0;
+        std::vector<unsigned char> bytes;
+    };
+
     HANDLE handle_;
+    uint64_t length_ = 0;
+    std::vector<Kept> kept_;
 };
 
 }  // namespace vxavi

@@ -1,5 +1,6 @@
 // vxavi tag: sets timecodes, reel names, the comment, pull-up values, the
-// pixel aspect ratio and metadata chunks of an existing file.
+// pixel aspect ratio and metadata chunks of an existing file: all that was
+// asked for, or on a failure none of it.
 #include <vxmedia/vxmedia.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -46,7 +48,33 @@ int run_tag(const Options& options) {
         print_error(options.path + ": not a RIFF file");
         return kExitFileError;
     }
-    bool ok = true;
+    // Metadata files are read before the first edit: a tag that fails
+    // leaves the file as it was.
+    std::vector<std::vector<char>> meta;
+    for (const MetaEdit& m : e.meta) {
+        std::vector<char> data(m.text.begin(), m.text.end());
+        if (!m.file.empty()) {
+            std::ifstream in(m.file, std::ios::binary);
+            if (!in) {
+                print_error(m.file + ": cannot be read");
+                return kExitFileError;
+            }
+            data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (data.size() > kMaxMetaFile) {
+                print_error(m.file + ": larger than 16 MiB");
+                return kExitFileError;
+            }
+        }
+        meta.push_back(std::move(data));
+    }
+    // Each setter either makes its change or, when the file has no room for
+    // it, writes nothing; the copy undoes the ones before a failure.
+    const bool undoable = file->keep();
+    bool ok = true, changed = false;
+    auto set = [&](const char* what, int32_t rc) {
+        ok = report(options.path, what, rc);
+        changed = changed || ok;
+    };
     if (e.timecode || e.timecodeAlt || e.reel || e.reelAlt || e.comment) {
         // Reel names and the comment are always rewritten: keep the stored
         // ones that are not being changed. Empty timecodes keep theirs.
@@ -58,37 +86,23 @@ int run_tag(const Options& options) {
         if (e.reel) put(t.rn_O, sizeof t.rn_O, *e.reel);
         if (e.reelAlt) put(t.rn_A, sizeof t.rn_A, *e.reelAlt);
         if (e.comment) put(t.cmnt, sizeof t.cmnt, *e.comment);
-        ok = report(options.path, "the time data", vfwAddTimeData(h, &t)) && ok;
+        set("the time data", vfwAddTimeData(h, &t));
     }
-    if (e.pullup) {
-        ok = report(options.path, "the pull-up values",
-                    vfwSetPullUpData(h, e.pullup->first, e.pullup->second)) &&
-             ok;
+    if (ok && e.pullup) {
+        set("the pull-up values", vfwSetPullUpData(h, e.pullup->first, e.pullup->second));
     }
-    if (e.aspect) {
-        ok = report(options.path, "the aspect ratio",
-                    vfwSetAspectData(h, e.aspect->first, e.aspect->second)) &&
-             ok;
+    if (ok && e.aspect) {
+        set("the aspect ratio", vfwSetAspectData(h, e.aspect->first, e.aspect->second));
     }
-    for (const MetaEdit& m : e.meta) {
-        std::vector<char> data(m.text.begin(), m.text.end());
-        if (!m.file.empty()) {
-            std::ifstream in(m.file, std::ios::binary);
-            if (!in) {
-                print_error(m.file + ": cannot be read");
-                ok = false;
-                continue;
-            }
-            data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            if (data.size() > kMaxMetaFile) {
-                print_error(m.file + ": larger than 16 MiB");
-                ok = false;
-                continue;
-            }
-        }
-        ok = report(options.path, "a metadata chunk",
-                    vfwSetMetaData(h, m.id, data.data(), static_cast<uint32_t>(data.size()))) &&
-             ok;
+    for (std::size_t i = 0; ok && i < meta.size(); ++i) {
+        set("a metadata chunk",
+            vfwSetMetaData(h, e.meta[i].id, meta[i].data(), static_cast<uint32_t>(meta[i].size())));
+    }
+    if (!ok && undoable) {
+        print_error(options.path +
+                    (file->undo() ? ": left as it was" : ": cannot be put back as it was"));
+    } else if (!ok && changed) {
+        print_error(options.path + ": the settings before the failure were made");
     }
     return ok ? kExitOk : kExitFileError;
 }
