@@ -3,10 +3,12 @@
  *
  * Every call takes a file handle the host opened (for reading and writing
  * for the setters); INVALID_HANDLE_VALUE stands for no file. New chunks go
- * into the "JUNQ" filler the writer leaves behind the header list, else at
- * the end of the last RIFF form, or into a new "AVIX" form when that form
- * would pass 2 GiB. A file that does not end where its last RIFF form ends
- * is never appended to.
+ * into the "JUNQ" filler the writer leaves behind the header list, else into
+ * other writers' "JUNK" padding between the header list and the movie list,
+ * else at the end of the last RIFF form, or into a new "AVIX" form when that
+ * form would pass 2 GiB. A file that does not end where its last RIFF form
+ * ends is never appended to. Every new chunk of a call is placed before the
+ * first byte is written: a call that finds no room for one writes nothing.
  *
  * Setter results: 0 success; 1 when no room could be made (or the map of
  * the file could not be built); otherwise the failing host write's code,
