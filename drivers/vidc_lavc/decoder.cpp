@@ -1,8 +1,8 @@
 #include "decoder.h"
 
-#include <cstring>
+#include <vxmedia/driver.h>
 
-#include "platform/posix/vfw_driver.h"
+#include <cstring>
 
 namespace vxlavc {
 namespace {

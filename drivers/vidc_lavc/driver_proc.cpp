@@ -1,9 +1,10 @@
 // The module's one export: the codec manager's messages, dispatched.
+#include <vxmedia/driver.h>
+
 #include <new>
 
 #include "formats.h"
 #include "instance_registry.h"
-#include "platform/posix/vfw_driver.h"
 
 namespace vxlavc {
 namespace {

@@ -1,6 +1,6 @@
 #include "formats.h"
 
-#include "platform/posix/vfw_driver.h"
+#include <vxmedia/driver.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -3,9 +3,10 @@
 // they are driver modules listed in the profile section "drivers32" as
 // "vidc.XXXX=/path/module.so", loaded on demand and driven through their
 // exported DriverProc exactly as the Windows codec manager drives a codec
-// driver (see posix/vfw_driver.h).
+// driver (the interface of <vxmedia/driver.h>, whose values these are).
 #pragma once
 
+#include <vxmedia/driver.h>
 #include <vxmedia/vxtypes.h>
 
 #include <cstdint>
@@ -16,15 +17,15 @@ namespace vx::platform {
 using CodecInstance = void*;
 
 inline constexpr uint32_t kCodecTypeVideo = 0x63646976u;  // "vidc"
-inline constexpr uint32_t kCodecModeDecompress = 2;
+inline constexpr uint32_t kCodecModeDecompress = VX_ICMODE_DECOMPRESS;
 
-inline constexpr uint32_t kIcmDecompressGetFormat = 0x400A;
-inline constexpr uint32_t kIcmDecompressQuery = 0x400B;
-inline constexpr uint32_t kIcmDecompressBegin = 0x400C;
-inline constexpr uint32_t kIcmDecompress = 0x400D;
-inline constexpr uint32_t kIcmDecompressEnd = 0x400E;
+inline constexpr uint32_t kIcmDecompressGetFormat = VX_ICM_DECOMPRESS_GET_FORMAT;
+inline constexpr uint32_t kIcmDecompressQuery = VX_ICM_DECOMPRESS_QUERY;
+inline constexpr uint32_t kIcmDecompressBegin = VX_ICM_DECOMPRESS_BEGIN;
+inline constexpr uint32_t kIcmDecompress = VX_ICM_DECOMPRESS;
+inline constexpr uint32_t kIcmDecompressEnd = VX_ICM_DECOMPRESS_END;
 
-inline constexpr intptr_t kIcErrOk = 0;
+inline constexpr intptr_t kIcErrOk = VX_ICERR_OK;
 
 // An open instance of the first installed codec of `type` that accepts the
 // input format `in` (and the output format `out`, when not null) in `mode`;

@@ -6,6 +6,8 @@
 #endif
 #include <VexaInfo.h>
 #include <vxmedia/vxmedia.h>
+/* What driver modules build against. */
+#include <vxmedia/driver.h>
 
 int vx_c_header_check(void);
 int vx_c_header_check(void) {

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <vxmedia/driver.h>
 
 #include <cstring>
 #include <fstream>
@@ -13,7 +14,6 @@
 #include <random>
 
 #include "media_files.h"
-#include "platform/posix/vfw_driver.h"
 #include "test_support.h"
 
 namespace vxtest {
@@ -323,8 +323,8 @@ TEST(LavcDriverApiTest, PalettisedFramesUseTheColourTable) {
          {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}, {1, 2, 3, 0}}};
     std::vector<uint8_t> frame;
     for (uint8_t line = 0; line < 4; ++line)
-        for (const uint8_t v : {uint8_t{4}, line, uint8_t{4}, uint8_t((line + 1) % 4), uint8_t{0},
-                                uint8_t{0}})
+        for (const uint8_t v :
+             {uint8_t{4}, line, uint8_t{4}, uint8_t((line + 1) % 4), uint8_t{0}, uint8_t{0}})
             frame.push_back(v);
     frame.push_back(0);
     frame.push_back(1);

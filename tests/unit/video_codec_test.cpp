@@ -21,8 +21,7 @@
 #else
 #include <dlfcn.h>
 #include <unistd.h>
-
-#include "platform/posix/vfw_driver.h"
+#include <vxmedia/driver.h>
 #endif
 
 namespace {

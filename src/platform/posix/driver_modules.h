@@ -5,9 +5,9 @@
 // are made under it.
 #pragma once
 
-#include <string>
+#include <vxmedia/driver.h>
 
-#include "platform/posix/vfw_driver.h"
+#include <string>
 
 namespace vx::platform::drivers {
 

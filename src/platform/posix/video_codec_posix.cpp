@@ -2,6 +2,8 @@
 // the profile section "drivers32" as "vidc.XXXX=/path/module.so", in file
 // order, driven through their DriverProc as the Windows codec manager drives
 // a codec driver.
+#include <vxmedia/driver.h>
+
 #include <cctype>
 #include <cstring>
 #include <new>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "platform/posix/driver_modules.h"
-#include "platform/posix/vfw_driver.h"
 #include "platform/profile.h"
 #include "platform/video_codec.h"
 

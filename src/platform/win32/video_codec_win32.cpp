@@ -3,17 +3,46 @@
 // After windows.h, which it needs.
 #include <vfw.h>
 
+#include <cstddef>
+
 #include "platform/video_codec.h"
+
+// The driver interface published for Linux driver modules is this
+// platform's own: its values and records must be the system's.
+static_assert(VX_DRV_LOAD == DRV_LOAD && VX_DRV_ENABLE == DRV_ENABLE && VX_DRV_OPEN == DRV_OPEN &&
+              VX_DRV_CLOSE == DRV_CLOSE && VX_DRV_DISABLE == DRV_DISABLE &&
+              VX_DRV_FREE == DRV_FREE);
+static_assert(VX_ICM_USER == ICM_USER && VX_ICM_COMPRESS_QUERY == ICM_COMPRESS_QUERY &&
+              VX_ICM_DRAW_QUERY == ICM_DRAW_QUERY &&
+              VX_ICM_DECOMPRESS_GET_FORMAT == ICM_DECOMPRESS_GET_FORMAT &&
+              VX_ICM_DECOMPRESS_QUERY == ICM_DECOMPRESS_QUERY &&
+              VX_ICM_DECOMPRESS_BEGIN == ICM_DECOMPRESS_BEGIN &&
+              VX_ICM_DECOMPRESS == ICM_DECOMPRESS && VX_ICM_DECOMPRESS_END == ICM_DECOMPRESS_END);
+static_assert(VX_ICERR_OK == ICERR_OK && VX_ICERR_UNSUPPORTED == ICERR_UNSUPPORTED &&
+              VX_ICERR_BADFORMAT == ICERR_BADFORMAT && VX_ICERR_MEMORY == ICERR_MEMORY &&
+              VX_ICERR_INTERNAL == ICERR_INTERNAL && VX_ICERR_BADPARAM == ICERR_BADPARAM &&
+              VX_ICERR_BADHANDLE == ICERR_BADHANDLE && VX_ICERR_ERROR == ICERR_ERROR);
+static_assert(VX_ICMODE_COMPRESS == ICMODE_COMPRESS && VX_ICMODE_DECOMPRESS == ICMODE_DECOMPRESS &&
+              VX_ICMODE_FASTDECOMPRESS == ICMODE_FASTDECOMPRESS &&
+              VX_ICMODE_QUERY == ICMODE_QUERY && VX_ICMODE_FASTCOMPRESS == ICMODE_FASTCOMPRESS &&
+              VX_ICMODE_DRAW == ICMODE_DRAW && VX_ICVERSION == ICVERSION);
+static_assert(VX_ICDECOMPRESS_HURRYUP == ICDECOMPRESS_HURRYUP &&
+              VX_ICDECOMPRESS_UPDATE == ICDECOMPRESS_UPDATE &&
+              VX_ICDECOMPRESS_PREROLL == ICDECOMPRESS_PREROLL &&
+              VX_ICDECOMPRESS_NULLFRAME == ICDECOMPRESS_NULLFRAME &&
+              VX_ICDECOMPRESS_NOTKEYFRAME == ICDECOMPRESS_NOTKEYFRAME);
+static_assert(sizeof(VxIcOpen) == sizeof(ICOPEN) &&
+              offsetof(VxIcOpen, dwFlags) == offsetof(ICOPEN, dwFlags) &&
+              offsetof(VxIcOpen, dwError) == offsetof(ICOPEN, dwError) &&
+              offsetof(VxIcOpen, dnDevNode) == offsetof(ICOPEN, dnDevNode));
+static_assert(sizeof(VxIcDecompress) == sizeof(ICDECOMPRESS) &&
+              offsetof(VxIcDecompress, lpbiInput) == offsetof(ICDECOMPRESS, lpbiInput) &&
+              offsetof(VxIcDecompress, lpOutput) == offsetof(ICDECOMPRESS, lpOutput) &&
+              offsetof(VxIcDecompress, ckid) == offsetof(ICDECOMPRESS, ckid));
 
 namespace vx::platform {
 
 static_assert(kCodecTypeVideo == ICTYPE_VIDEO);
-static_assert(kCodecModeDecompress == ICMODE_DECOMPRESS);
-static_assert(kIcmDecompressGetFormat == ICM_DECOMPRESS_GET_FORMAT);
-static_assert(kIcmDecompressQuery == ICM_DECOMPRESS_QUERY);
-static_assert(kIcmDecompressBegin == ICM_DECOMPRESS_BEGIN);
-static_assert(kIcmDecompress == ICM_DECOMPRESS);
-static_assert(kIcmDecompressEnd == ICM_DECOMPRESS_END);
 
 namespace {
 

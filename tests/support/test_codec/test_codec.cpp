@@ -18,7 +18,7 @@ constexpr TcResult kOk = ICERR_OK, kUnsupported = ICERR_UNSUPPORTED, kBadFormat 
                    kBadParam = ICERR_BADPARAM, kError = ICERR_ERROR;
 constexpr uint32_t kModeCompress = ICMODE_COMPRESS, kModeFastCompress = ICMODE_FASTCOMPRESS;
 #else
-#include "platform/posix/vfw_driver.h"
+#include <vxmedia/driver.h>
 using TcOpen = VxIcOpen;
 using TcDecompress = VxIcDecompress;
 using TcResult = intptr_t;

@@ -1,5 +1,7 @@
-/* The interface between the codec manager and a video codec driver module on
- * Linux: the module exports
+/* Video codec driver modules for Linux: the interface between the codec
+ * manager and a module, and all that a module's author needs. The module is
+ * a shared object named in the profile's [drivers32] section
+ * ("vidc.XXXX=module.so") that exports
  *
  *     intptr_t DriverProc(uintptr_t driverId, void* driver, uint32_t message,
  *                         intptr_t p1, intptr_t p2);
