@@ -89,11 +89,9 @@ private:
 
 // The two-character stream prefix of chunk ids ("01" for stream 1, "0A" for
 // stream 10); -1 gets a prefix no id has.
-uint16_t stream_prefix(int32_t stream) {
+uint16_t prefix_of_stream(int32_t stream) {
     if (stream < 0 || stream > 255) return 0;
-    const char* hex = "0123456789ABCDEF";
-    return static_cast<uint16_t>(static_cast<unsigned char>(hex[(stream >> 4) & 0xF]) |
-                                 (static_cast<unsigned char>(hex[stream & 0xF]) << 8));
+    return stream_prefix(static_cast<uint32_t>(stream));
 }
 
 // Does the chunk header at `position` carry the id of `e`?
@@ -154,8 +152,8 @@ private:
 };
 
 bool Splitter::run() {
-    video_.prefix = stream_prefix(reader_->videoStream);
-    audio_.prefix = stream_prefix(reader_->audioStream);
+    video_.prefix = prefix_of_stream(reader_->videoStream);
+    audio_.prefix = prefix_of_stream(reader_->audioStream);
     auto prefix_of = [](const RawEntry& e) { return static_cast<uint16_t>(e.ckid & 0xFFFF); };
     const bool hasVideo = reader_->videoStream >= 0;
     const bool hasAudio = reader_->audioStream >= 0;

@@ -40,6 +40,15 @@ inline constexpr uint32_t fourcc(const char (&s)[5]) {
            (static_cast<uint32_t>(static_cast<unsigned char>(s[3])) << 24);
 }
 
+// The two upper-case hex digits that number stream `stream` (0 to 255) in
+// chunk ids, "0A" for stream 10, as the low half of a FOURCC: "0Awb" is
+// stream_prefix(10) | 'w' << 16 | 'b' << 24.
+inline constexpr uint16_t stream_prefix(uint32_t stream) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    return static_cast<uint16_t>(static_cast<unsigned char>(kHex[(stream >> 4) & 0xF]) |
+                                 static_cast<unsigned char>(kHex[stream & 0xF]) << 8);
+}
+
 // A bounded view of stored bytes (a stream format, an index chunk).
 class ByteView {
 public:

@@ -10,11 +10,9 @@ namespace {
 // Two upper-case hex digits of the stream number, then the two type
 // characters; a type that is not two printable characters becomes "xx".
 uint32_t chunk_id(uint32_t stream, uint32_t type) {
-    const char* hex = "0123456789ABCDEF";
     uint32_t t = type & 0xFFFF;
     if (((t >> 8) & 0xFF) < 0x20) t = 'x' | ('x' << 8);
-    return static_cast<uint32_t>(static_cast<uint8_t>(hex[(stream >> 4) & 0xF])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(hex[stream & 0xF])) << 8 | t << 16;
+    return stream_prefix(stream) | t << 16;
 }
 
 // What the segment must still hold for a chunk budgeted at `r` bytes.

@@ -72,10 +72,9 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
     e.dwDuration =
         s.header.dwSampleSize != 0 ? static_cast<uint32_t>(bytes / s.header.dwSampleSize) : n;
 
-    const char* hex = "0123456789ABCDEF";
     ListBuilder b = out.builder();
-    const uint8_t id[4] = {'i', 'x', static_cast<uint8_t>(hex[(number >> 4) & 0xF]),
-                           static_cast<uint8_t>(hex[number & 0xF])};
+    const uint16_t prefix = stream_prefix(number);
+    const uint8_t id[4] = {'i', 'x', static_cast<uint8_t>(prefix), static_cast<uint8_t>(prefix >> 8)};
     b.bytes(id, 4);
     b.u32(8 * n + 32);
     b.u16(2);

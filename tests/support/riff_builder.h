@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "test_files.h"
+#include "util/byte_io.h"
 
 namespace vxtest {
 
@@ -41,8 +42,8 @@ struct Fcc {
 // The chunk id of stream `stream`'s samples: two upper-case hex digits and a
 // two-letter type ("0Awb" for stream 10).
 inline Fcc stream_chunk_id(int stream, const char* type) {
-    const char* hex = "0123456789ABCDEF";
-    return VX_MAKEFOURCC(hex[(stream >> 4) & 0xF], hex[stream & 0xF], type[0], type[1]);
+    return vx::stream_prefix(static_cast<uint32_t>(stream)) |
+           VX_MAKEFOURCC(0, 0, type[0], type[1]);
 }
 
 // Bytes that differ with `seed`, so that data read from a wrong chunk shows.
