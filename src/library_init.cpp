@@ -1,3 +1,5 @@
+// The library's process-wide state, set up at load and torn down at unload:
+// the one place that knows every module that keeps such state.
 #include "platform/library_init.h"
 
 #include "codecs/codec_cache.h"
