@@ -13,6 +13,7 @@
 
 #include "platform/file.h"
 #include "platform/lock.h"
+#include "reader/host_file.h"
 
 namespace vx::cache {
 
@@ -265,7 +266,7 @@ int copy_pointer(AviReader* reader, unsigned char** out, uint32_t size, uint64_t
                  bool cached) {
     // The copy is sized by an index entry, which comes from the file: the
     // bytes must be there before they size an allocation.
-    if (!file_holds(reader->fileRef, position, size)) return 1;
+    if (!host_file_holds(reader->fileRef, position, size)) return 1;
     auto* copy = static_cast<unsigned char*>(std::malloc(size));
     if (copy == nullptr) return 1;
     int rc;
@@ -284,14 +285,6 @@ int copy_pointer(AviReader* reader, unsigned char** out, uint32_t size, uint64_t
 }
 
 }  // namespace
-
-bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size) {
-    if (size == 0) return true;
-    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
-    unsigned char last;
-    const auto at = static_cast<int64_t>(position + size - 1);
-    return VxPRead(fileRef, &last, 1, &at) == 0;
-}
 
 int read_into(AviReader* reader, void* destination, uint32_t size, uint64_t position) {
     if (reader == nullptr || destination == nullptr) return 1;

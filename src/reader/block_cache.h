@@ -15,11 +15,6 @@ namespace vx::cache {
 inline constexpr uint32_t kBlockSize = 1u << 20;
 inline constexpr int kBlockCount = 20;
 
-// Whether the file holds [position, position + size): its last byte can be
-// read. Sizes taken from the file are checked with it before they size an
-// allocation.
-bool file_holds(HANDLE fileRef, uint64_t position, uint32_t size);
-
 // Reads `size` bytes at `position` into `destination`. 0 = success, 1 = failure.
 int read_into(AviReader* reader, void* destination, uint32_t size, uint64_t position);
 

@@ -4,6 +4,14 @@
 
 namespace vx {
 
+bool host_file_holds(HANDLE handle, uint64_t position, uint32_t size) {
+    if (size == 0) return true;
+    if (position > static_cast<uint64_t>(INT64_MAX) - size) return false;
+    unsigned char last;
+    const auto at = static_cast<int64_t>(position + size - 1);
+    return VxPRead(handle, &last, 1, &at) == 0;
+}
+
 bool HostFile::init() {
     const int64_t zero = 0;
     int64_t end = 0;

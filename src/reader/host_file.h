@@ -3,11 +3,16 @@
 // not there.
 #pragma once
 
-#include <cstdint>
-
 #include <vxmedia/vxtypes.h>
 
+#include <cstdint>
+
 namespace vx {
+
+// Whether the host's file holds [position, position + size): its last byte
+// can be read. For callers that do not know the file's size; sizes taken
+// from the file are checked with it before they size an allocation.
+bool host_file_holds(HANDLE handle, uint64_t position, uint32_t size);
 
 class HostFile {
 public:

@@ -1,6 +1,7 @@
 #include "reader/sample_read.h"
 
 #include "reader/block_cache.h"
+#include "reader/host_file.h"
 #include "util/host.h"
 
 namespace vx::reader {
@@ -118,7 +119,7 @@ const AviIndexEntry* video_entry(const AviReader* r, int64_t position) {
 
 bool frame_in_file(const AviReader* r, int64_t position) {
     const AviIndexEntry* e = video_entry(r, position);
-    return e != nullptr && cache::file_holds(r->fileRef, e->offset, e->size);
+    return e != nullptr && host_file_holds(r->fileRef, e->offset, e->size);
 }
 
 VXRESULT read_frame_at(AviReader* r, int64_t position, void* buffer, uint32_t* size,
