@@ -22,6 +22,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# Likewise zlib (package libz-mingw-w64-dev), not its DLL.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Test executables run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib/apt.sh
 . "$here/lib/apt.sh"
 
-native=(cmake make g++)
+native=(cmake make g++ zlib1g-dev)
 if [ "${1:-}" != "--demo" ]; then
   native+=(
     clang libclang-rt-14-dev pkg-config
@@ -33,7 +33,7 @@ fi
 [ "${1:-}" = "--demo" ] && exit 0
 
 # The 32-bit Windows cross build (googletest: its sources, built for Windows).
-if ! apt_install "$log" g++-mingw-w64-i686 googletest; then
+if ! apt_install "$log" g++-mingw-w64-i686 googletest libz-mingw-w64-dev; then
   echo "warning: the Windows cross toolchain could not be installed: $(apt_why "$log")"
 fi
 

@@ -6,6 +6,8 @@
 #include <vxmedia/aviframes.h>
 #include <vxmedia/vxutil.h>
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "crc32.h"
 #include "output.h"
 #include "reader_errors.h"
 
@@ -55,7 +56,7 @@ bool picture_crc(const BITMAPINFOHEADER& f, const uint8_t* pixels, uint32_t* crc
         const int32_t stored = f.biHeight > 0 ? rows - 1 - y : y;
         const uint8_t* in = pixels + stride * static_cast<std::size_t>(stored);
         for (int32_t x = 0; x < f.biWidth; ++x) colours(in + pixel * x, pixel, &row[3 * x]);
-        c = crc32_update(c, row.data(), row.size());
+        c = static_cast<uint32_t>(crc32_z(c, row.data(), row.size()));
     }
     *crc = c;
     return true;

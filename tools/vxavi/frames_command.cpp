@@ -1,12 +1,13 @@
 // vxavi frames: every video index entry with its position, size, key flag
 // and the CRC-32 of the bytes the reader delivers for it.
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands.h"
-#include "crc32.h"
 #include "output.h"
 #include "reader_errors.h"
 
@@ -130,7 +131,7 @@ int run_frames(const Options& options) {
             break;
         }
         out.frame({done, e.offset, size, (flags & AVIIF_KEYFRAME) != 0,
-                   crc32_update(0, buffer.data(), size)});
+                   static_cast<uint32_t>(crc32_z(0, buffer.data(), size))});
     }
     out.end(done != 0);
     if (!out.ok()) {
