@@ -1,3 +1,6 @@
+// Opening the AVI file a command reads, and the tool's error line.
+#include "avi_file.h"
+
 #include <cstdio>
 
 #include "commands.h"

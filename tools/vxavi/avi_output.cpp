@@ -5,7 +5,7 @@
 #include <string>
 
 #include "commands.h"
-#include "output.h"
+#include "printing.h"
 #include "reader_errors.h"
 
 #ifndef _WIN32

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "input_file.h"
+#include "avi_file.h"
 
 namespace vxavi {
 
@@ -57,26 +57,5 @@ int run_decode(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);
-
-// A file opened with a reader on it. The reader gets the file name too, so
-// that frames are read through the library's block cache.
-class AviFile {
-public:
-    // Null after printing the reason when the file cannot be opened or read.
-    static std::unique_ptr<AviFile> open(const std::string& path);
-    ~AviFile();
-    AviFile(const AviFile&) = delete;
-    AviFile& operator=(const AviFile&) = delete;
-
-    const InputFile& file() const { return *file_; }
-    AviReader* reader() const { return reader_; }
-
-private:
-    AviFile(std::unique_ptr<InputFile> file, AviReader* reader)
-        : file_(std::move(file)), reader_(reader) {}
-
-    std::unique_ptr<InputFile> file_;
-    AviReader* reader_;
-};
 
 }  // namespace vxavi

@@ -9,7 +9,7 @@
 
 #include "avi_output.h"
 #include "commands.h"
-#include "output.h"
+#include "printing.h"
 #include "progress.h"
 
 namespace vxavi {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "output.h"
+#include "printing.h"
 #include "reader_errors.h"
 
 namespace vxavi {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "output.h"
+#include "printing.h"
 #include "riff_scan.h"
 
 namespace vxavi {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "output.h"
+#include "printing.h"
 
 namespace vxavi {
 

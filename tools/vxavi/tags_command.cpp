@@ -7,7 +7,7 @@
 
 #include "chunk_list.h"
 #include "commands.h"
-#include "output.h"
+#include "printing.h"
 
 namespace vxavi {
 

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "printing.h"
 
 #include <algorithm>
 #include <charconv>
