@@ -242,20 +242,19 @@ void complete_from_movie_list(RiffWalker& walker, const RiffChunk& movi, int64_t
         if (chunkEnd > 0) end = std::max(end, static_cast<uint64_t>(chunkEnd));
     }
     if (end < movi.dataPos() + 4 || end >= movi.end) return;
+    // Per stream prefix: 0 no indexed frame, 1 all key frames, 2 not all.
+    // Empty entries (dropped frames) carry no flags and are no frames.
+    std::vector<uint8_t> keyed(0x10000, 0);
+    for (const RawEntry& e : *entries) {
+        if (e.length == 0) continue;
+        uint8_t& k = keyed[e.ckid & 0xFFFF];
+        if (k != 2) k = (e.flags & AVIIF_KEYFRAME) ? 1 : 2;
+    }
     const std::size_t indexed = entries->size();
     rebuild(walker, movi, end, base, entries);
     for (std::size_t i = indexed; i < entries->size(); ++i) {
         RawEntry& added = (*entries)[i];
-        const uint16_t prefix = static_cast<uint16_t>(added.ckid & 0xFFFF);
-        bool allKey = false;
-        for (std::size_t j = 0; j < indexed; ++j) {
-            const RawEntry& e = (*entries)[j];
-            // Empty entries (dropped frames) carry no flags and are no frames.
-            if (static_cast<uint16_t>(e.ckid & 0xFFFF) != prefix || e.length == 0) continue;
-            allKey = (e.flags & AVIIF_KEYFRAME) != 0;
-            if (!allKey) break;
-        }
-        if (allKey) added.flags = AVIIF_KEYFRAME;
+        if (keyed[added.ckid & 0xFFFF] == 1) added.flags = AVIIF_KEYFRAME;
     }
 }
 
