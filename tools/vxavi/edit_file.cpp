@@ -25,10 +25,6 @@ namespace {
 constexpr uint64_t kMaxKept = uint64_t{64} << 20;
 constexpr uint32_t kBlock = 64u << 10;
 
-uint32_t le32(const unsigned char* p) {
-    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 bool read_at(HANDLE h, void* buffer, uint32_t count, uint64_t at) {
     const auto position = static_cast<int64_t>(at);
     return VxPRead(h, buffer, count, &position) == 0;
@@ -82,10 +78,6 @@ EditFile::~EditFile() {
 #endif
 }
 
-}  // namespace vxavi
-
-namespace vxavi {
-
 bool EditFile::truncate(uint64_t length) {
 #ifdef _WIN32
     LARGE_INTEGER at;
@@ -98,32 +90,15 @@ bool EditFile::truncate(uint64_t length) {
 #endif
 }
 
-bool EditFile::keep() {
+bool EditFile::keep(const std::vector<std::pair<uint64_t, uint64_t>>& movie) {
     kept_.clear();
     if (!length_of(handle_, &length_)) return false;
-    // The contents of the "movi" lists at the top of each RIFF form, in file
-    // order. The walk of a form ends where the setters' own walk ends.
-    std::vector<std::pair<uint64_t, uint64_t>> movie;
-    unsigned char h[12];
-    for (uint64_t at = 0; at < length_ && length_ - at >= 12;) {
-        if (!read_at(handle_, h, 12, at) || std::memcmp(h, "RIFF", 4) != 0) break;
-        const uint32_t formSize = le32(h + 4);
-        const uint64_t formEnd = std::min(length_, at + 8 + uint64_t{formSize});
-        for (uint64_t c = at + 12; c < formEnd && formEnd - c >= 12;) {
-            if (!read_at(handle_, h, 12, c)) return false;
-            const uint32_t size = le32(h + 4);
-            if (le32(h) == 0) break;
-            if (std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "movi", 4) == 0 && size >= 4) {
-                movie.emplace_back(c + 12, std::min(formEnd, c + 8 + uint64_t{size}));
-            }
-            c += 8 + uint64_t{size} + (size & 1u);
-        }
-        at += 8 + uint64_t{formSize} + (formSize & 1u);
-    }
     try {
-        movie.emplace_back(length_, length_);
+        std::vector<std::pair<uint64_t, uint64_t>> skip = movie;
+        skip.emplace_back(length_, length_);
         uint64_t from = 0, total = 0;
-        for (const auto& [begin, end] : movie) {
+        for (auto [begin, end] : skip) {
+            begin = std::min(begin, length_);
             if (begin > from) {
                 total += begin - from;
                 if (total > kMaxKept) break;

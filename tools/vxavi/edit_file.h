@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vxavi {
@@ -22,9 +23,10 @@ public:
     HANDLE handle() const { return handle_; }
 
     // Keeps what the chunk setters can change, for undo(): the length and
-    // every byte but the contents of the movie lists, which they never
-    // write. False when that is more than 64 MiB or cannot be read.
-    bool keep();
+    // every byte but the contents of the movie lists (`movie`, [begin, end)
+    // in file order), which they never write. False when that is more than
+    // 64 MiB or cannot be read.
+    bool keep(const std::vector<std::pair<uint64_t, uint64_t>>& movie);
     // Puts back the kept bytes that changed and the length. False when a
     // read, a write or the truncation fails.
     bool undo();

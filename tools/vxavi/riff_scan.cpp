@@ -124,7 +124,14 @@ RiffLayout scan_layout(const InputFile& file) {
     Chunk form;
     w.children(0, file.size(), [&](const Chunk& c) {
         if (c.id == fcc("RIFF")) {
-            out.segments.push_back({c.listType, c.pos, c.size, c.data() + c.size > file.size()});
+            Segment s{c.listType, c.pos, c.size, c.data() + c.size > file.size()};
+            w.children(c.data() + 4, c.next(), [&](const Chunk& m) {
+                if (m.id != fcc("LIST") || m.listType != fcc("movi")) return true;
+                s.moviBegin = m.data() + 4;
+                s.moviEnd = std::max(s.moviBegin, std::min(file.size(), m.data() + m.size));
+                return false;
+            });
+            out.segments.push_back(s);
             if (first == nullptr && c.listType == fcc("AVI ")) {
                 form = c;
                 first = &form;

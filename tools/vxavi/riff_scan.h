@@ -1,6 +1,6 @@
 // A small bounded walk over the RIFF structure, for what the reader does not
-// report: the top-level forms (segments), the "indx" chunk of each stream
-// list and the presence of "idx1".
+// report: the top-level forms (segments) and their movie lists, the "indx"
+// chunk of each stream list and the presence of "idx1".
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,9 @@ struct Segment {
     uint64_t offset = 0;
     uint32_t size = 0;       // declared
     bool truncated = false;  // declared size runs past the end of the file
+    // The contents of the form's top-level movie list, bounded by the file;
+    // empty (begin == end) when it has none.
+    uint64_t moviBegin = 0, moviEnd = 0;
 };
 
 // The header of a stream's "indx" chunk and whether it can index anything.

@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "edit_file.h"
+#include "riff_scan.h"
 
 namespace vxavi {
 
@@ -69,7 +70,12 @@ int run_tag(const Options& options) {
     }
     // Each setter either makes its change or, when the file has no room for
     // it, writes nothing; the copy undoes the ones before a failure.
-    const bool undoable = file->keep();
+    std::vector<std::pair<uint64_t, uint64_t>> movie;
+    if (const auto input = InputFile::open(options.path, &error)) {
+        for (const Segment& s : scan_layout(*input).segments)
+            if (s.moviEnd > s.moviBegin) movie.emplace_back(s.moviBegin, s.moviEnd);
+    }
+    const bool undoable = file->keep(movie);
     bool ok = true, changed = false;
     auto set = [&](const char* what, int32_t rc) {
         ok = report(options.path, what, rc);
