@@ -43,16 +43,6 @@ Bytes layout(const std::vector<Extra>& extras, Fcc form = "AVI ") {
     return b.finish();
 }
 
-uint64_t header_of(const Bytes& b, Fcc id, uint64_t from = 12) {
-    for (uint64_t at = from; at + 8 <= b.size();) {
-        if (le32_at(b, at) == id) return at;
-        const uint32_t size = le32_at(b, at + 4);
-        // Into lists, over everything else.
-        at += le32_at(b, at) == Fcc("LIST") ? 12 : 8 + size + (size & 1);
-    }
-    return 0;
-}
-
 TEST(ChunkPlacement, NewChunksGoIntoJunkBetweenTheHeadersAndTheMovieOnly) {
     struct Case {
         const char* name;
@@ -93,7 +83,7 @@ TEST(ChunkPlacement, NewChunksGoIntoJunkBetweenTheHeadersAndTheMovieOnly) {
             continue;
         }
         ASSERT_EQ(after.size(), before.size());
-        const uint64_t at = header_of(before, c.takenFrom);
+        const auto at = static_cast<uint64_t>(find_chunk(before, c.takenFrom));
         EXPECT_EQ(le32_at(after, at), Fcc("abcd"));
         if (c.rest > 0) {
             EXPECT_EQ(le32_at(after, at + 20), c.takenFrom) << "the rest keeps its id";
@@ -181,7 +171,7 @@ TEST(ChunkPlacement, TheTimeDataListsArePlacedTogether) {
         EXPECT_STREQ(got.tcO, "01:00:00:00");
         EXPECT_STREQ(got.rnO, "reel");
         EXPECT_STREQ(got.cmnt, "comment");
-        EXPECT_LT(header_of(after, "cmnt"), header_of(after, "00dc"));
+        EXPECT_LT(find_chunk(after, Fcc("cmnt")), find_chunk(after, Fcc("00dc")));
     }
 }
 

@@ -61,19 +61,6 @@ inline WAVEFORMATEX audio_format(uint32_t bytesPerSec = 192000) {
     return f;
 }
 
-// The first chunk with `id` in [from, to), looking into lists.
-inline int64_t find_chunk(const Bytes& b, uint32_t id, uint64_t from, uint64_t to) {
-    for (uint64_t at = from; at + 8 <= std::min<uint64_t>(to, b.size());) {
-        const uint32_t size = rd32(b, at + 4);
-        if (rd32(b, at) == id) return static_cast<int64_t>(at);
-        if (rd32(b, at) == Fcc("LIST") || rd32(b, at) == Fcc("RIFF")) {
-            if (const int64_t in = find_chunk(b, id, at + 12, at + 8 + size); in >= 0) return in;
-        }
-        at += 8 + static_cast<uint64_t>(size) + (size & 1);
-    }
-    return -1;
-}
-
 class WriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
