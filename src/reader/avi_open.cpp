@@ -108,7 +108,7 @@ void Opener::choose_streams() {
                 storedAudioSampleSize_ = s.header.dwSampleSize;
             }
             // A format too short to hold nBlockAlign has none.
-            s.header.dwSampleSize = format_view(s).u16(12);
+            s.header.dwSampleSize = format_reader(s).u16(12);
         } else if (r_->videoStream < 0 && is_video_type(s.header.fccType)) {
             r_->videoStream = static_cast<int32_t>(j);
             s.header.dwSampleSize = 0;

@@ -28,7 +28,7 @@ struct IndexHeader {
     uint64_t base;
 };
 
-IndexHeader parse_header(const ByteView& v) {
+IndexHeader parse_header(const ByteReader& v) {
     return {v.u16(0), v.u8(2), v.u8(3), v.u32(4), v.u32(8), v.u64(12)};
 }
 
@@ -42,7 +42,7 @@ bool holds_entries(const IndexHeader& h, uint64_t size) {
 
 // Converts the entries of a standard index; returns true when one of them is
 // not a key frame.
-bool convert(const ByteView& chunk, const IndexHeader& h, AviIndexEntry* out) {
+bool convert(const ByteReader& chunk, const IndexHeader& h, AviIndexEntry* out) {
     bool notKey = false;
     const std::size_t stride = 4u * h.longsPerEntry;
     for (uint32_t i = 0; i < h.entries; ++i) {
@@ -70,9 +70,9 @@ public:
     VXRESULT load(const RiffChunk& indx);
 
 private:
-    VXRESULT load_standard(const ByteView& chunk, const IndexHeader& h);
-    VXRESULT load_super(const ByteView& chunk, const IndexHeader& h);
-    VXRESULT walk_super(const ByteView& chunk, const IndexHeader& h, uint64_t durations);
+    VXRESULT load_standard(const ByteReader& chunk, const IndexHeader& h);
+    VXRESULT load_super(const ByteReader& chunk, const IndexHeader& h);
+    VXRESULT walk_super(const ByteReader& chunk, const IndexHeader& h, uint64_t durations);
 
     AviReader* reader_;
     RiffWalker& walker_;
@@ -88,7 +88,7 @@ VXRESULT OdmlLoader::load(const RiffChunk& indx) {
     Buffer data(static_cast<unsigned char*>(std::malloc(indx.size)));
     if (!data) return AVIERR_MEMORY;
     if (!walker_.read(indx, 0, data.get(), indx.size)) return AVIERR_FILEREAD;
-    const ByteView chunk(data.get(), indx.size);
+    const ByteReader chunk(data.get(), indx.size);
     const IndexHeader h = parse_header(chunk);
     if (!holds_entries(h, indx.size)) return AVIERR_BADFORMAT;
     if (h.type == kIndexOfChunks) return load_standard(chunk, h);
@@ -96,7 +96,7 @@ VXRESULT OdmlLoader::load(const RiffChunk& indx) {
     return AVIERR_BADFORMAT;
 }
 
-VXRESULT OdmlLoader::load_standard(const ByteView& chunk, const IndexHeader& h) {
+VXRESULT OdmlLoader::load_standard(const ByteReader& chunk, const IndexHeader& h) {
     if (!standard_layout(h)) return AVIERR_BADFORMAT;
     if (h.entries == 0) return 0;
     EntryArray entries;
@@ -107,7 +107,7 @@ VXRESULT OdmlLoader::load_standard(const ByteView& chunk, const IndexHeader& h) 
     return 0;
 }
 
-VXRESULT OdmlLoader::load_super(const ByteView& chunk, const IndexHeader& h) {
+VXRESULT OdmlLoader::load_super(const ByteReader& chunk, const IndexHeader& h) {
     if (h.subType > 1 || h.longsPerEntry != 4) return AVIERR_BADFORMAT;
     if (h.entries == 0) return 0;
     uint64_t durations = 0;
@@ -122,7 +122,7 @@ VXRESULT OdmlLoader::load_super(const ByteView& chunk, const IndexHeader& h) {
     return err;
 }
 
-VXRESULT OdmlLoader::walk_super(const ByteView& chunk, const IndexHeader& super,
+VXRESULT OdmlLoader::walk_super(const ByteReader& chunk, const IndexHeader& super,
                                 uint64_t durations) {
     EntryArray entries;
     Buffer scratch;
@@ -148,7 +148,7 @@ VXRESULT OdmlLoader::walk_super(const ByteView& chunk, const IndexHeader& super,
             if (!scratch) return AVIERR_MEMORY;
         }
         if (!file_.read(offset + 8, scratch.get(), bytes)) return AVIERR_FILEREAD;
-        const ByteView stdChunk(scratch.get(), bytes);
+        const ByteReader stdChunk(scratch.get(), bytes);
         const IndexHeader h = parse_header(stdChunk);
         if (!standard_layout(h) || !holds_entries(h, bytes)) return AVIERR_BADFORMAT;
         const uint64_t n = h.entries;

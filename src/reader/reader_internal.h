@@ -5,15 +5,18 @@
 
 #include <vxmedia/avireader.h>
 
+#include "reader/host_file.h"
 #include "util/byte_io.h"
-#include "reader/riff_walker.h"
+#include "util/riff_walker.h"
 
 namespace vx::reader {
+
+using RiffWalker = BasicRiffWalker<HostFile>;
 
 inline bool is_video_type(uint32_t fcc) { return fcc == fourcc("vids") || fcc == fourcc("iavs"); }
 inline bool is_audio_type(uint32_t fcc) { return fcc == fourcc("auds"); }
 
-inline ByteView format_view(const AviStreamRecord& s) { return ByteView(s.format, s.formatSize); }
+inline ByteReader format_reader(const AviStreamRecord& s) { return ByteReader(s.format, s.formatSize); }
 
 // Loads an "indx" chunk (super index or inline standard index) into `target`.
 // Returns 0 or the recorded error; on failure `target` is empty.

@@ -1,6 +1,6 @@
-// Little-endian fields in byte buffers: reads, writes, four-character codes,
-// and a bounded view whose reads past the end give 0, so a short stored
-// record reads as zero-filled.
+// Little-endian fields in byte buffers: the raw loads and stores,
+// four-character codes, and the one bounded reader and writer that every
+// record read from a file or built for one goes through.
 #pragma once
 
 #include <cstddef>
@@ -49,25 +49,151 @@ inline constexpr uint16_t stream_prefix(uint32_t stream) {
                                  static_cast<unsigned char>(kHex[stream & 0xF]) << 8);
 }
 
-// A bounded view of stored bytes (a stream format, an index chunk).
-class ByteView {
+// Reads little-endian fields from a bounded block of bytes (a stream format,
+// an index chunk, a header read from a file), by offset or in turn from a
+// cursor. A read past the end gives 0 and, for the cursor, marks the reader
+// short, so a stored record shorter than its structure reads as zero-filled
+// and a caller that needs every field checks short() once at the end.
+class ByteReader {
 public:
-    ByteView(const void* data, std::size_t size)
+    ByteReader(const void* data, std::size_t size)
         : data_(static_cast<const unsigned char*>(data)), size_(data ? size : 0) {}
 
     std::size_t size() const { return size_; }
+    const unsigned char* data() const { return data_; }
     bool has(std::size_t offset, std::size_t count) const {
         return offset <= size_ && count <= size_ - offset;
     }
+
     uint8_t u8(std::size_t off) const { return has(off, 1) ? data_[off] : 0; }
     uint16_t u16(std::size_t off) const { return has(off, 2) ? le16(data_ + off) : 0; }
     uint32_t u32(std::size_t off) const { return has(off, 4) ? le32(data_ + off) : 0; }
     uint64_t u64(std::size_t off) const { return has(off, 8) ? le64(data_ + off) : 0; }
-    const unsigned char* data() const { return data_; }
+
+    // The cursor.
+    std::size_t tell() const { return at_; }
+    void seek(std::size_t offset) { at_ = offset; }
+    void skip(std::size_t count) { at_ = count > SIZE_MAX - at_ ? SIZE_MAX : at_ + count; }
+    bool short_read() const { return short_; }
+    uint8_t u8() { return take<uint8_t>(1, &ByteReader::u8); }
+    uint16_t u16() { return take<uint16_t>(2, &ByteReader::u16); }
+    uint32_t u32() { return take<uint32_t>(4, &ByteReader::u32); }
+    uint64_t u64() { return take<uint64_t>(8, &ByteReader::u64); }
+    // Copies `count` bytes from the cursor, zero-filling what is not there.
+    void bytes(void* out, std::size_t count) {
+        auto* o = static_cast<unsigned char*>(out);
+        const std::size_t n = has(at_, count) ? count : (at_ < size_ ? size_ - at_ : 0);
+        if (n != 0) std::memcpy(o, data_ + at_, n);
+        if (n != count) {
+            std::memset(o + n, 0, count - n);
+            short_ = true;
+        }
+        skip(count);
+    }
 
 private:
+    template <class T>
+    T take(std::size_t n, T (ByteReader::*at)(std::size_t) const) {
+        if (!has(at_, n)) short_ = true;
+        const T v = (this->*at)(at_);
+        skip(n);
+        return v;
+    }
+
     const unsigned char* data_;
     std::size_t size_;
+    std::size_t at_ = 0;
+    bool short_ = false;
+};
+
+// Writes little-endian fields into a block of fixed capacity. A write that
+// does not fit is dropped and sets a sticky overflow flag that the caller
+// checks once, after building; the position still counts every byte, so a
+// writer over no block (measure()) gives the size a build needs.
+class ByteWriter {
+public:
+    ByteWriter(void* out, std::size_t capacity)
+        : out_(static_cast<unsigned char*>(out)), capacity_(out ? capacity : 0) {}
+    static ByteWriter measure() { return ByteWriter(nullptr, 0, true); }
+
+    std::size_t size() const { return at_; }
+    bool overflow() const { return overflow_; }
+    // Bytes written so far, for records that are patched after the fact.
+    unsigned char* data() { return out_; }
+
+    void u8(uint8_t v) {
+        unsigned char b[1] = {v};
+        put(b, 1);
+    }
+    void u16(uint16_t v) {
+        unsigned char b[2];
+        put16(b, v);
+        put(b, 2);
+    }
+    void u32(uint32_t v) {
+        unsigned char b[4];
+        put32(b, v);
+        put(b, 4);
+    }
+    void u64(uint64_t v) {
+        unsigned char b[8];
+        put64(b, v);
+        put(b, 8);
+    }
+    void bytes(const void* p, std::size_t n) { put(p, n); }
+    void zeros(std::size_t n) { put(nullptr, n); }
+    // Rewrites four bytes already written at `offset` (a size filled in
+    // late); ignored when they were not written.
+    void patch32(std::size_t offset, uint32_t v) {
+        if (offset <= at_ && at_ - offset >= 4 && fits(offset, 4)) put32(out_ + offset, v);
+    }
+
+    // A chunk written whole, padded to an even length.
+    void chunk(uint32_t id, const void* p, uint32_t n) {
+        u32(id);
+        u32(n);
+        bytes(p, n);
+        if (n & 1) u8(0);
+    }
+    // Opens a list; close_list() fills in its size.
+    std::size_t open_list(uint32_t id, uint32_t type) {
+        const std::size_t start = at_;
+        u32(id);
+        u32(0);
+        u32(type);
+        return start;
+    }
+    void close_list(std::size_t start) {
+        patch32(start + 4, static_cast<uint32_t>(at_ - start - 8));
+    }
+
+private:
+    ByteWriter(void* out, std::size_t capacity, bool measuring)
+        : out_(static_cast<unsigned char*>(out)), capacity_(capacity), measuring_(measuring) {}
+
+    bool fits(std::size_t offset, std::size_t n) const {
+        return out_ != nullptr && offset <= capacity_ && n <= capacity_ - offset;
+    }
+    // `p` null writes zeros.
+    void put(const void* p, std::size_t n) {
+        if (n > SIZE_MAX - at_) {
+            overflow_ = true;
+            return;
+        }
+        if (fits(at_, n)) {
+            if (p != nullptr && n != 0) std::memcpy(out_ + at_, p, n);
+            if (p == nullptr && n != 0) std::memset(out_ + at_, 0, n);
+        } else if (!measuring_) {
+            overflow_ = true;
+        }
+        at_ += n;
+    }
+
+    unsigned char* out_;
+    std::size_t capacity_;
+    bool measuring_ = false;
+    std::size_t at_ = 0;
+    bool overflow_ = false;
 };
 
 }  // namespace vx
