@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "writer/list_builder.h"
+#include "util/byte_io.h"
 #include "writer/writer_internal.h"
 
 namespace vx::writer {
@@ -15,16 +15,6 @@ constexpr uint64_t kStreamFixed = 116;  // strl 12, strh 64, strf header 8, indx
 constexpr uint64_t kFirstSegmentFixed = 20;
 
 uint64_t even(uint64_t v) { return v + (v & 1); }
-
-uint64_t list_size(const AviWriter* w) {
-    uint64_t n = 12 + 12 + 8 + sizeof(MainAVIHeader);  // RIFF, hdrl, avih
-    for (const AviWriterStream* s = w->streams; s != w->streamsEnd; ++s) {
-        n += 12 + 8 + 56 + 8 + even(s->formatSize);
-        if (s->superIndexUsed > 0) n += 8 + 24 + 16ull * s->superIndexUsed;
-    }
-    if (w->extensionCount > 0) n += 12 + 8 + 248;
-    return n;
-}
 
 }  // namespace
 
@@ -51,22 +41,17 @@ uint32_t header_reserve(AviWriter* w, uint64_t need) {
     return reserve > UINT32_MAX - 1 ? 0 : static_cast<uint32_t>(reserve);
 }
 
-bool build_header_list(const AviWriter* w, uint32_t dmlhFrames, uint8_t** data, uint32_t* size) {
-    *data = nullptr;
-    *size = 0;
-    const uint64_t total = list_size(w);
-    // The list and the filler's header must end inside the reserved space.
-    if (total + 8 > w->headerReserve) return false;
-    auto* out = static_cast<uint8_t*>(std::malloc(total + 8));
-    if (out == nullptr) return false;
-    ListBuilder b(out);
+namespace {
+
+// The header list up to the filler's header; its size is what it takes.
+void write_header_list(const AviWriter* w, uint32_t dmlhFrames, ByteWriter& b) {
     b.u32(fourcc("RIFF"));
     b.u32(static_cast<uint32_t>(w->firstRiffEnd - 8));
     b.u32(fourcc("AVI "));
-    const uint32_t hdrl = b.open_list(fourcc("LIST"), fourcc("hdrl"));
+    const std::size_t hdrl = b.open_list(fourcc("LIST"), fourcc("hdrl"));
     b.chunk(fourcc("avih"), &w->mainHeader, sizeof(MainAVIHeader));
     for (const AviWriterStream* s = w->streams; s != w->streamsEnd; ++s) {
-        const uint32_t strl = b.open_list(fourcc("LIST"), fourcc("strl"));
+        const std::size_t strl = b.open_list(fourcc("LIST"), fourcc("strl"));
         b.chunk(fourcc("strh"), &s->header, 56);
         b.chunk(fourcc("strf"), s->format, s->formatSize);
         if (s->superIndexUsed > 0) {
@@ -87,7 +72,7 @@ bool build_header_list(const AviWriter* w, uint32_t dmlhFrames, uint8_t** data, 
         b.close_list(strl);
     }
     if (w->extensionCount > 0) {
-        const uint32_t odml = b.open_list(fourcc("LIST"), fourcc("odml"));
+        const std::size_t odml = b.open_list(fourcc("LIST"), fourcc("odml"));
         b.u32(fourcc("dmlh"));
         b.u32(248);
         b.u32(dmlhFrames);
@@ -95,11 +80,31 @@ bool build_header_list(const AviWriter* w, uint32_t dmlhFrames, uint8_t** data, 
         b.close_list(odml);
     }
     b.close_list(hdrl);
+}
+
+}  // namespace
+
+bool build_header_list(const AviWriter* w, uint32_t dmlhFrames, uint8_t** data, uint32_t* size) {
+    *data = nullptr;
+    *size = 0;
+    ByteWriter measured = ByteWriter::measure();
+    write_header_list(w, dmlhFrames, measured);
+    const uint64_t total = measured.size() + 8;
+    // The list and the filler's header must end inside the reserved space.
+    if (total > w->headerReserve) return false;
+    auto* out = static_cast<uint8_t*>(std::malloc(total));
+    if (out == nullptr) return false;
+    ByteWriter b(out, total);
+    write_header_list(w, dmlhFrames, b);
     // The filler runs from here to the first movie list.
     b.u32(fourcc("JUNQ"));
-    b.u32(w->headerReserve - (b.size() + 4));
+    b.u32(static_cast<uint32_t>(w->headerReserve - (b.size() + 4)));
+    if (b.overflow()) {
+        std::free(out);
+        return false;
+    }
     *data = out;
-    *size = b.size();
+    *size = static_cast<uint32_t>(b.size());
     return true;
 }
 

@@ -2,7 +2,7 @@
 // it: OpenDML standard indexes per stream, and "idx1" for the first segment.
 #include <cstdlib>
 
-#include "writer/list_builder.h"
+#include "util/byte_io.h"
 #include "writer/writer_internal.h"
 
 namespace vx::writer {
@@ -18,26 +18,30 @@ constexpr uint32_t kOutBuffer = 32768;
 class IndexOut {
 public:
     explicit IndexOut(FileWriter& out)
-        : out_(out), buffer_(static_cast<uint8_t*>(std::malloc(kOutBuffer))) {}
+        : out_(out),
+          buffer_(static_cast<uint8_t*>(std::malloc(kOutBuffer))),
+          b_(buffer_, kOutBuffer) {}
     ~IndexOut() { std::free(buffer_); }
     IndexOut(const IndexOut&) = delete;
     IndexOut& operator=(const IndexOut&) = delete;
 
     bool ready() const { return buffer_ != nullptr; }
-    // Room for `bytes` (at most 16) more, writing out what is buffered.
-    bool reserve(uint32_t bytes) { return used_ + bytes <= kOutBuffer || flush(); }
-    ListBuilder builder() { return ListBuilder(buffer_ + used_); }
-    void advance(uint32_t bytes) { used_ += bytes; }
+    // The writer with room for `bytes` more, after writing out what is
+    // buffered when needed; null when that write fails.
+    ByteWriter* room(uint32_t bytes) {
+        if (b_.size() + bytes > kOutBuffer && !flush()) return nullptr;
+        return &b_;
+    }
     bool flush() {
-        const bool ok = used_ == 0 || out_.write(buffer_, used_);
-        used_ = 0;
+        const bool ok = !b_.overflow() && (b_.size() == 0 || out_.write(buffer_, b_.size()));
+        b_ = ByteWriter(buffer_, kOutBuffer);
         return ok;
     }
 
 private:
     FileWriter& out_;
     uint8_t* buffer_;
-    uint32_t used_ = 0;
+    ByteWriter b_;
 };
 
 // One standard index chunk for the stream's entries of this segment.
@@ -72,10 +76,8 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
     e.dwDuration =
         s.header.dwSampleSize != 0 ? static_cast<uint32_t>(bytes / s.header.dwSampleSize) : n;
 
-    ListBuilder b = out.builder();
-    const uint16_t prefix = stream_prefix(number);
-    const uint8_t id[4] = {'i', 'x', static_cast<uint8_t>(prefix), static_cast<uint8_t>(prefix >> 8)};
-    b.bytes(id, 4);
+    ByteWriter& b = *out.room(32);  // the empty buffer holds the header
+    b.u32(fourcc("ix\0\0") | static_cast<uint32_t>(stream_prefix(number)) << 16);
     b.u32(8 * n + 32);
     b.u16(2);
     b.u8(0);
@@ -84,20 +86,18 @@ VXRESULT write_stream_index(WriterImpl* wi, uint32_t number, AviWriterStream& s)
     b.u32(s.chunkId);
     b.u64(w->riffStart);
     b.u32(0);
-    out.advance(b.size());
     for (uint32_t i = 0; i < index.count(); ++i) {
         const IndexEntry& x = index.at(i);
         const IndexKind& k = index.kind(x.kind);
         if (k.ckid != s.chunkId) continue;
-        if (!out.reserve(8)) return AVIERR_FILEWRITE;
-        ListBuilder entry = out.builder();
-        entry.u32(x.offset + 8);
-        entry.u32((x.length & ~kNotKey) | ((k.flags & AVIIF_KEYFRAME) ? 0 : kNotKey));
-        out.advance(8);
+        ByteWriter* entry = out.room(8);
+        if (entry == nullptr) return AVIERR_FILEWRITE;
+        entry->u32(x.offset + 8);
+        entry->u32((x.length & ~kNotKey) | ((k.flags & AVIIF_KEYFRAME) ? 0 : kNotKey));
     }
-    if (!out.reserve(8)) return AVIERR_FILEWRITE;
-    out.builder().zeros(8);
-    out.advance(8);
+    ByteWriter* tail = out.room(8);
+    if (tail == nullptr) return AVIERR_FILEWRITE;
+    tail->zeros(8);
     if (!out.flush()) return AVIERR_FILEWRITE;
     ++s.superIndexUsed;
     return 0;
@@ -140,20 +140,18 @@ VXRESULT write_idx1(WriterImpl* wi) {
     if (index.count() > (UINT32_MAX - 8) / sizeof(AviIdx1Entry)) return AVIERR_FILEWRITE;
     IndexOut out(wi->out);
     if (!out.ready()) return AVIERR_MEMORY;
-    ListBuilder b = out.builder();
+    ByteWriter& b = *out.room(8);  // the empty buffer holds the header
     b.u32(fourcc("idx1"));
     b.u32(index.count() * static_cast<uint32_t>(sizeof(AviIdx1Entry)));
-    out.advance(8);
     for (uint32_t i = 0; i < index.count(); ++i) {
         const IndexEntry& x = index.at(i);
         const IndexKind& k = index.kind(x.kind);
-        if (!out.reserve(16)) return AVIERR_FILEWRITE;
-        ListBuilder entry = out.builder();
-        entry.u32(k.ckid);
-        entry.u32(k.flags);
-        entry.u32(x.offset - base);
-        entry.u32(x.length);
-        out.advance(16);
+        ByteWriter* entry = out.room(16);
+        if (entry == nullptr) return AVIERR_FILEWRITE;
+        entry->u32(k.ckid);
+        entry->u32(k.flags);
+        entry->u32(x.offset - base);
+        entry->u32(x.length);
     }
     return out.flush() ? 0 : AVIERR_FILEWRITE;
 }
