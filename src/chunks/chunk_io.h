@@ -34,6 +34,21 @@ inline int32_t write_at(HANDLE file, const void* buffer, uint32_t count, uint64_
 // The file's length, or false when it cannot be found.
 bool file_end(HANDLE file, uint64_t* end);
 
+// The open file up to `end` as a RIFF walker's source.
+class ChunkFile {
+public:
+    ChunkFile(HANDLE file, uint64_t end) : file_(file), end_(end) {}
+    uint64_t size() const { return end_; }
+    bool read(uint64_t position, void* buffer, uint32_t count) const {
+        return position <= end_ && count <= end_ - position &&
+               read_at(file_, buffer, count, position) == 0;
+    }
+
+private:
+    HANDLE file_;
+    uint64_t end_;
+};
+
 // Setters return 16-bit results: a host failure keeps its low 16 bits, but
 // never reads as success when those bits happen to be 0.
 inline int32_t setter_result(int32_t hostResult) {

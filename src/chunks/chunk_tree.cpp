@@ -5,6 +5,7 @@
 
 #include "chunks/chunk_io.h"
 #include "util/byte_io.h"
+#include "util/riff_walker.h"
 
 namespace vx::chunks {
 
@@ -17,8 +18,6 @@ constexpr int kMaxDepth = 32;
 constexpr std::size_t kMaxRecords = std::size_t{1} << 22;
 
 std::size_t g_record_limit = 0;
-
-uint64_t padded(uint32_t size) { return static_cast<uint64_t>(size) + (size & 1u); }
 
 }  // namespace
 
@@ -47,41 +46,37 @@ std::size_t ChunkTree::find(FOURCC ckid, FOURCC parentType, std::size_t from) co
 
 // Walks [begin, end) of a form or list of type `type`; `end` is already cut
 // to the parent's end and the file's. False only when memory ran out.
-bool ChunkTree::walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth,
+bool ChunkTree::walk(const ChunkFile& file, FOURCC type, uint64_t begin, uint64_t end, int depth,
                      bool* complete) {
+    const BasicRiffWalker<ChunkFile> walker(file);
     uint64_t at = begin;
-    *complete = false;
-    while (at < end && end - at >= 8) {
-        unsigned char h[12];
-        if (read_at(file, h, 8, at) != 0) return true;  // a failed read ends the walk
-        const uint32_t id = le32(h);
-        const uint32_t size = le32(h + 4);
+    bool stopped = false, memory = true;
+    // The record limit bounds the walk; no step limit of its own.
+    walker.children(begin, end, [&](const RiffChunk& c) {
         // Zero-filled space (preallocated or never written) holds no chunks:
-        // walking it would only make a record per 8 bytes.
-        if (id == 0) return true;
-        if (id != fourcc("LIST") && id != fourcc("RIFF")) {
-            if (!add({at + 8, id, size, type, end})) return false;
-            at += 8 + padded(size);
-            continue;
+        // walking it would only make a record per 8 bytes. A list too small
+        // to hold its type ends the parent's walk.
+        if (c.id == 0 || (is_list_id(c.id) && (c.size < 4 || end - c.headerPos < 12 || !c.typed))) {
+            stopped = true;
+            return false;
         }
-        // A list too small to hold its type ends the parent's walk.
-        if (size < 4 || end - at < 12 || read_at(file, h + 8, 4, at + 8) != 0) return true;
-        const uint32_t listType = le32(h + 8);
-        const uint64_t listEnd = std::min(end, at + 8 + static_cast<uint64_t>(size));
-        if (listType == fourcc("movi")) {
-            if (!add({at + 8 + padded(size), fourcc("movi"), size, type, end})) return false;
+        if (!is_list_id(c.id)) {
+            memory = add({c.dataPos(), c.id, c.size, type, end});
+        } else if (c.listType == fourcc("movi")) {
+            memory = add({c.next(), fourcc("movi"), c.size, type, end});
         } else {
-            if (!add({at + 12, id, size - 4, type, end})) return false;
+            memory = add({c.membersPos(), c.id, c.size - 4, type, end});
             bool inner = false;
-            if (listType != 0 && depth < kMaxDepth &&
-                !walk(file, listType, at + 12, listEnd, depth + 1, &inner)) {
-                return false;
+            if (memory && c.listType != 0 && depth < kMaxDepth) {
+                memory = walk(file, c.listType, c.membersPos(), std::min(end, c.declaredEnd()),
+                              depth + 1, &inner);
             }
         }
-        at += 8 + padded(size);
-    }
-    *complete = at == end;
-    return true;
+        at = c.next();
+        return memory;
+    }, SIZE_MAX);
+    *complete = memory && !stopped && at == end;
+    return memory;
 }
 
 BuildResult ChunkTree::build(HANDLE file) {
@@ -92,28 +87,23 @@ BuildResult ChunkTree::build(HANDLE file) {
     lastRiffWalked = false;
     fileEnd = 0;
     if (no_file(file) || !file_end(file, &fileEnd)) return BuildResult::kOk;
-    uint64_t at = 0;
-    while (at < fileEnd && fileEnd - at >= 12) {
-        unsigned char h[12];
-        if (read_at(file, h, 12, at) != 0 || le32(h) != fourcc("RIFF")) break;
-        const uint32_t size = le32(h + 4);
-        if (size < 4) break;
-        const uint32_t formType = le32(h + 8);
-        const uint64_t formEnd = std::min(fileEnd, at + 8 + static_cast<uint64_t>(size));
-        if (!add({at + 12, fourcc("RIFF"), size - 4, 0, formEnd})) {
-            records_.clear();
-            return BuildResult::kNoMemory;
-        }
-        lastRiffPosition = at;
-        lastRiffSize = size;
+    const ChunkFile source(file, fileEnd);
+    const BasicRiffWalker<ChunkFile> walker(source);
+    bool memory = true;
+    walker.children(0, fileEnd, [&](const RiffChunk& form) {
+        if (form.id != fourcc("RIFF") || !form.typed || form.size < 4) return false;
+        memory = add({form.membersPos(), fourcc("RIFF"), form.size - 4, 0, form.end});
+        if (!memory) return false;
+        lastRiffPosition = form.headerPos;
+        lastRiffSize = form.size;
         lastRiffWalked = false;  // a form without a type is not walked
-        if (formType != 0 && !walk(file, formType, at + 12, formEnd, 1, &lastRiffWalked)) {
-            records_.clear();
-            return BuildResult::kNoMemory;
+        if (form.listType != 0) {
+            memory = walk(source, form.listType, form.membersPos(), form.end, 1, &lastRiffWalked);
         }
-        at += 8 + padded(size);
-    }
-    return BuildResult::kOk;
+        return memory;
+    }, SIZE_MAX);
+    if (!memory) records_.clear();
+    return memory ? BuildResult::kOk : BuildResult::kNoMemory;
 }
 
 }  // namespace vx::chunks

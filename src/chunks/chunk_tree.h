@@ -11,6 +11,8 @@
 
 namespace vx::chunks {
 
+class ChunkFile;
+
 struct ChunkRecord {
     // Plain chunk: its data. RIFF or LIST: just after the type. "movi": just
     // after the whole list.
@@ -64,7 +66,8 @@ public:
 
 private:
     // `*complete`: the walk ended exactly at `end`.
-    bool walk(HANDLE file, FOURCC type, uint64_t begin, uint64_t end, int depth, bool* complete);
+    bool walk(const ChunkFile& file, FOURCC type, uint64_t begin, uint64_t end, int depth,
+              bool* complete);
 
     std::vector<ChunkRecord> records_;
 };

@@ -4,10 +4,12 @@
 
 #include <cstring>
 
-#include "util/byte_io.h"
+#include "util/riff_walker.h"
 
 namespace {
 
+// The file through the host's reference-number calls, which address it with
+// 32-bit offsets: nothing past INT32_MAX is a header of a real file.
 class RefFile {
 public:
     explicit RefFile(const char* name) {
@@ -20,24 +22,12 @@ public:
     RefFile& operator=(const RefFile&) = delete;
 
     bool open() const { return open_; }
-    bool read(void* out, int32_t count) {
-        int32_t n = count;
-        return FSRead(ref_, &n, out) == 0 && n == count;
-    }
-    bool read32(uint32_t* v) {
-        unsigned char b[4];
-        if (!read(b, 4)) return false;
-        *v = vx::le32(b);
-        return true;
-    }
-    bool expect(const char (&id)[5]) {
-        uint32_t v = 0;
-        return read32(&v) && v == vx::fourcc(id);
-    }
-    // Relative moves take a 32-bit offset: anything larger is not a real
-    // header and fails.
-    bool skip(uint64_t count) {
-        return count <= INT32_MAX && SetFPos(ref_, 3, static_cast<int32_t>(count)) == 0;
+    uint64_t size() const { return INT32_MAX; }
+    bool read(uint64_t position, void* out, uint32_t count) const {
+        int32_t n = static_cast<int32_t>(count);
+        return position <= INT32_MAX && count <= INT32_MAX &&
+               SetFPos(ref_, 1, static_cast<int32_t>(position)) == 0 &&
+               FSRead(ref_, &n, out) == 0 && n == static_cast<int32_t>(count);
     }
 
 private:
@@ -47,16 +37,25 @@ private:
 
 }  // namespace
 
+// The first stream's header must follow the main header directly, as DV
+// writers lay it out: the header list, the main header, the first stream
+// list and its "strh", whose first 64 bytes are returned.
 VXAPI int32_t VXCALL IsAVIType2File(const char* name, void* streamHeader) {
     RefFile f(name);
     if (!f.open()) return 0;
-    uint32_t mainSize = 0;
+    const vx::BasicRiffWalker<RefFile> walker(f);
+    using vx::fourcc;
+    vx::RiffChunk form, hdrl, avih, strl, strh;
     unsigned char header[64];
-    const bool ok = f.expect("RIFF") && f.skip(4) && f.expect("AVI ") && f.skip(8) &&
-                    f.expect("hdrl") && f.skip(4) && f.read32(&mainSize) &&
-                    f.skip(static_cast<uint64_t>(mainSize) + (mainSize & 1u) + 8) &&
-                    f.expect("strl") && f.expect("strh") && f.skip(4) && f.read(header, 64) &&
-                    vx::le32(header) == vx::fourcc("iavs");
+    const bool ok = walker.at(0, f.size(), &form) && form.id == fourcc("RIFF") &&
+                    form.listType == fourcc("AVI ") &&
+                    walker.at(form.membersPos(), f.size(), &hdrl) &&
+                    hdrl.listType == fourcc("hdrl") &&
+                    walker.at(hdrl.membersPos(), f.size(), &avih) &&
+                    walker.at(avih.next(), f.size(), &strl) && strl.listType == fourcc("strl") &&
+                    walker.at(strl.membersPos(), f.size(), &strh) && strh.id == fourcc("strh") &&
+                    f.read(strh.dataPos(), header, sizeof header) &&
+                    vx::le32(header) == fourcc("iavs");
     if (!ok) return 0;
     if (streamHeader != nullptr) std::memcpy(streamHeader, header, sizeof header);
     return 1;
