@@ -51,17 +51,11 @@ VXAPI int32_t VXCALL vfwSetPullUpData(HANDLE file, int32_t pullT, int32_t pullS)
             (void)overwrite(file, *rs, s, 4);
         }
     } else {
-        unsigned char list[VX_PDAT_LIST_BYTES];
-        put32(list, fourcc("LIST"));
-        put32(list + 4, VX_PDAT_LIST_BYTES - 8);
-        put32(list + 8, VX_CKID_PDAT);
-        put32(list + 12, fourcc("pulT"));
-        put32(list + 16, 4);
-        put32(list + 20, static_cast<uint32_t>(pullT));
-        put32(list + 24, fourcc("pulS"));
-        put32(list + 28, 4);
-        put32(list + 32, static_cast<uint32_t>(pullS));
-        result = add_chunk(file, tree, list, 12, list + 12, VX_PDAT_LIST_BYTES - 12);
+        NewList<VX_PDAT_LIST_BYTES> list(VX_CKID_PDAT);
+        list.chunk(fourcc("pulT"), t, 4);
+        list.chunk(fourcc("pulS"), s, 4);
+        const auto built = list.as_new();
+        result = built ? add_chunks(file, tree, &*built, 1) : kNoRoom;
     }
     vx::platform::flush_file(file);
     return setter_result(result);

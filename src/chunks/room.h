@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "chunks/chunk_tree.h"
+#include "util/byte_io.h"
 
 namespace vx::chunks {
 
@@ -24,6 +26,26 @@ struct NewChunk {
     uint32_t headSize = 0;
     const void* body = nullptr;
     uint32_t bodySize = 0;
+};
+
+// A new list of at most `Capacity` bytes, built in place: its header, then
+// each (id, bytes) chunk; as_new() gives the list as header and body.
+template <uint32_t Capacity>
+class NewList {
+public:
+    explicit NewList(FOURCC type) : start_(b_.open_list(fourcc("LIST"), type)) {}
+    void chunk(FOURCC id, const void* data, uint32_t size) { b_.chunk(id, data, size); }
+    // Null when the chunks did not fit.
+    std::optional<NewChunk> as_new() {
+        b_.close_list(start_);
+        if (b_.overflow()) return std::nullopt;
+        return NewChunk{bytes_, 12, bytes_ + 12, static_cast<uint32_t>(b_.size() - 12)};
+    }
+
+private:
+    unsigned char bytes_[Capacity] = {};
+    ByteWriter b_{bytes_, Capacity};
+    std::size_t start_;
 };
 
 // Where the chunks of one edit go, settled on a copy of the map before the

@@ -30,29 +30,6 @@ void read_into(HANDLE file, const ChunkTree& tree, FOURCC id, FOURCC list, char*
     if (const ChunkRecord* r = tree.lookup(id, list)) read_text(file, *r, out, field);
 }
 
-// Builds a list: header, then each (id, bytes) chunk.
-class ListBytes {
-public:
-    ListBytes(FOURCC type, uint32_t total) : total_(total) {
-        put32(bytes_, fourcc("LIST"));
-        put32(bytes_ + 4, total - 8);
-        put32(bytes_ + 8, type);
-        used_ = 12;
-    }
-    void chunk(FOURCC id, const void* data, uint32_t size) {
-        put32(bytes_ + used_, id);
-        put32(bytes_ + used_ + 4, size);
-        std::memcpy(bytes_ + used_ + 8, data, size);
-        used_ += 8 + size;
-    }
-    NewChunk as_new() const { return {bytes_, 12, bytes_ + 12, total_ - 12}; }
-
-private:
-    unsigned char bytes_[VX_CDAT_LIST_BYTES] = {};
-    uint32_t total_;
-    uint32_t used_ = 0;
-};
-
 // A copy: adding chunks changes the map.
 std::optional<ChunkRecord> copy_of(const ChunkTree& tree, FOURCC id, FOURCC list) {
     const ChunkRecord* r = tree.lookup(id, list);
@@ -124,8 +101,8 @@ VXAPI int32_t VXCALL vfwAddTimeData(HANDLE file, const AviTimeData* data) {
     const auto rnO = copy_of(tree, fourcc("rn_O"), VX_CKID_TDAT);
     const auto rnA = copy_of(tree, fourcc("rn_A"), VX_CKID_TDAT);
     const auto cmnt = copy_of(tree, fourcc("cmnt"), VX_CKID_CDAT);
-    ListBytes tdat(VX_CKID_TDAT, VX_TDAT_LIST_BYTES);
-    ListBytes cdat(VX_CKID_CDAT, VX_CDAT_LIST_BYTES);
+    NewList<VX_TDAT_LIST_BYTES> tdat(VX_CKID_TDAT);
+    NewList<VX_CDAT_LIST_BYTES> cdat(VX_CKID_CDAT);
     NewChunk lists[2];
     std::size_t count = 0;
     if (!tcO) {
@@ -133,11 +110,15 @@ VXAPI int32_t VXCALL vfwAddTimeData(HANDLE file, const AviTimeData* data) {
         tdat.chunk(fourcc("tc_A"), t.tc_A, sizeof t.tc_A);
         tdat.chunk(fourcc("rn_O"), t.rn_O, sizeof t.rn_O);
         tdat.chunk(fourcc("rn_A"), t.rn_A, sizeof t.rn_A);
-        lists[count++] = tdat.as_new();
+        const auto list = tdat.as_new();
+        if (!list) return kNoRoom;
+        lists[count++] = *list;
     }
     if (!cmnt) {
         cdat.chunk(fourcc("cmnt"), t.cmnt, sizeof t.cmnt);
-        lists[count++] = cdat.as_new();
+        const auto list = cdat.as_new();
+        if (!list) return kNoRoom;
+        lists[count++] = *list;
     }
     // Every new list is placed before the first byte is written: a file
     // without room for one of them is left as it was, its stored texts too.
