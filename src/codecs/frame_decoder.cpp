@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "codecs/decompressor.h"
+#include "formats/stored_records.h"
 #include "platform/global_memory.h"
 #include "reader/sample_read.h"
 #include "util/byte_io.h"
@@ -98,9 +99,9 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     if (s == nullptr || s->header.fccType != kVids || s->format == nullptr ||
         s->formatSize < kHeader)
         return fail_init(d, out, AVIERR_BADPARAM, 81);
-    const auto* stored = static_cast<const BITMAPINFOHEADER*>(s->format);
+    const auto* stored = static_cast<const BITMAPINFOHEADER*>(s->format);  // handed to the codec as stored
     BITMAPINFOHEADER& o = d->output.header;
-    std::memcpy(&o, stored, kHeader);
+    vx::read_bitmap_header(s->format, kHeader, &o);
 
     d->decompressor = VfwDecompressor::create(stored, s->formatSize);
     if (d->decompressor != nullptr) {
@@ -122,7 +123,7 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         const FOURCC handler = s->header.fccHandler;
         if (handler != 0 && handler != kDib && handler != kRle && handler != kRle0)
             return fail_init(d, out, AVIERR_COMPRESSOR, 134);
-        if (stored->biCompression != 0) return fail_init(d, out, AVIERR_COMPRESSOR, 144);
+        if (o.biCompression != 0) return fail_init(d, out, AVIERR_COMPRESSOR, 144);
         o.biCompression = 0;
         o.biSizeImage = image_size(o.biWidth, o.biHeight, o.biBitCount);
         if (o.biSizeImage == 0) return fail_init(d, out, AVIERR_BADPARAM, 81);

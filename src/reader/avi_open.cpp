@@ -6,6 +6,7 @@
 #include <new>
 
 #include "reader/block_cache.h"
+#include "formats/stored_records.h"
 #include "reader/reader_internal.h"
 #include "util/host.h"
 
@@ -49,7 +50,8 @@ VXRESULT Opener::run() {
     const uint32_t n = avih.size < sizeof(MainAVIHeader) ? avih.size : sizeof(MainAVIHeader);
     unsigned char buf[sizeof(MainAVIHeader)] = {};
     if (!walker_.read(avih, 0, buf, n)) return fail(AVIERR_FILEREAD, 136);
-    std::memcpy(&r_->mainHeader, buf, sizeof buf);
+    r_->mainHeader = MainAVIHeader{};
+    read_main_header(buf, n, &r_->mainHeader);
     walker_.leave(avih);
 
     const uint32_t streams = r_->mainHeader.dwStreams;
@@ -151,7 +153,7 @@ VXRESULT Opener::handle_chunk(const RiffChunk& c, uint32_t stream) {
         const uint32_t n = c.size < 4 ? c.size : 4;
         unsigned char b[4] = {};
         if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, 389);
-        std::memcpy(&r_->mainHeader.dwTotalFrames, b, n);
+        ByteReader(b, n).field(r_->mainHeader.dwTotalFrames);
         return 0;
     }
     // After the last stream list there is no record to fill.
@@ -162,7 +164,7 @@ VXRESULT Opener::handle_chunk(const RiffChunk& c, uint32_t stream) {
         const uint32_t n = c.size < sizeof(AVIStreamHeader) ? c.size : sizeof(AVIStreamHeader);
         unsigned char b[sizeof(AVIStreamHeader)];
         if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, 352);
-        std::memcpy(&s.header, b, n);
+        read_stream_header(b, n, &s.header);
         return 0;
     }
     if (c.id == fourcc("strf")) {

@@ -79,6 +79,24 @@ public:
     uint16_t u16() { return take<uint16_t>(2, &ByteReader::u16); }
     uint32_t u32() { return take<uint32_t>(4, &ByteReader::u32); }
     uint64_t u64() { return take<uint64_t>(8, &ByteReader::u64); }
+    // Reads an integer field of a stored record from the cursor. The bytes
+    // there replace the field's own from its low end: a stored record cut
+    // short sets what it holds and leaves the rest of the field as it was.
+    template <class T>
+    void field(T& v) {
+        static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4, "integer field");
+        auto u = static_cast<uint32_t>(v);
+        for (std::size_t i = 0; i < sizeof(T); ++i) {
+            if (!has(at_, i + 1)) {
+                short_ = true;
+                break;
+            }
+            const uint32_t shift = 8 * static_cast<uint32_t>(i);
+            u = (u & ~(0xFFu << shift)) | static_cast<uint32_t>(data_[at_ + i]) << shift;
+        }
+        v = static_cast<T>(u);
+        skip(sizeof(T));
+    }
     // Copies `count` bytes from the cursor, zero-filling what is not there.
     void bytes(void* out, std::size_t count) {
         auto* o = static_cast<unsigned char*>(out);

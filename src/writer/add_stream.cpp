@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/byte_io.h"
 #include "util/host.h"
 #include "writer/writer_internal.h"
 
@@ -11,20 +12,9 @@ using namespace vx::writer;
 
 namespace {
 
-// Fields of the format blocks, read by offset: a format may be shorter than
-// the record it starts with.
-uint32_t format_u32(const AviWriterStream& s, uint32_t offset) {
-    uint32_t v = 0;
-    if (s.format != nullptr && s.formatSize >= offset + 4)
-        std::memcpy(&v, static_cast<const uint8_t*>(s.format) + offset, 4);
-    return v;
-}
-uint16_t format_u16(const AviWriterStream& s, uint32_t offset) {
-    uint16_t v = 0;
-    if (s.format != nullptr && s.formatSize >= offset + 2)
-        std::memcpy(&v, static_cast<const uint8_t*>(s.format) + offset, 2);
-    return v;
-}
+// The format block, whose fields are read by offset: a format may be shorter
+// than the record it starts with.
+ByteReader format_of(const AviWriterStream& s) { return ByteReader(s.format, s.formatSize); }
 
 constexpr uint32_t kSamplesPerSec = offsetof(WAVEFORMATEX, nSamplesPerSec);
 constexpr uint32_t kAvgBytesPerSec = offsetof(WAVEFORMATEX, nAvgBytesPerSec);
@@ -37,13 +27,15 @@ constexpr uint32_t kBiHeight = offsetof(BITMAPINFOHEADER, biHeight);
 bool sample_based_format(const AviWriterStream& s) {
     constexpr uint16_t kExtensible = 0xFFFE;
     constexpr uint32_t kSubFormat = 24;  // the subtype GUID's first word
-    uint16_t tag = format_u16(s, 0);
-    if (tag == kExtensible && s.formatSize >= kSubFormat + 16) tag = format_u16(s, kSubFormat);
+    const ByteReader f = format_of(s);
+    uint16_t tag = f.u16(0);
+    if (tag == kExtensible && f.has(kSubFormat, 16)) tag = f.u16(kSubFormat);
     return tag == 1 || tag == 3 || tag == 6 || tag == 7;
 }
 
 void derive_fields(AviWriter* w, AviWriterStream& s) {
     AVIStreamHeader& h = s.header;
+    const ByteReader f = format_of(s);
     h.dwLength = 0;
     if (h.fccType == fourcc("auds")) {
         // Variable-rate audio (MP3 and the like): one compressed frame per
@@ -53,16 +45,16 @@ void derive_fields(AviWriter* w, AviWriterStream& s) {
         if (h.dwSampleSize == 0 && h.dwRate != 0 && h.dwScale != 0 && !sample_based_format(s))
             return;
         const uint32_t callerRate = h.dwRate, callerScale = h.dwScale;
-        const uint16_t align = format_u16(s, kBlockAlign);
+        const uint16_t align = f.u16(kBlockAlign);
         h.dwSampleSize = align;
         h.dwScale = align;
-        h.dwRate = format_u32(s, kAvgBytesPerSec);
+        h.dwRate = f.u32(kAvgBytesPerSec);
         // A rate of 0 is no rate: readers reject the stream. A block of
         // PCM-like data is one sample frame, so the format's sample rate
         // counts blocks; for other formats the caller's rate is the better
         // guess.
         if (h.dwRate == 0 || h.dwScale == 0) {
-            const uint32_t perSecond = format_u32(s, kSamplesPerSec);
+            const uint32_t perSecond = f.u32(kSamplesPerSec);
             if (!sample_based_format(s) && callerRate != 0 && callerScale != 0) {
                 h.dwRate = callerRate;
                 h.dwScale = callerScale;
@@ -79,9 +71,9 @@ void derive_fields(AviWriter* w, AviWriterStream& s) {
         h.dwScale = 1;
     }
     if (h.fccType == fourcc("vids")) {
-        const uint32_t width = format_u32(s, kBiWidth);
+        const uint32_t width = f.u32(kBiWidth);
         // A top-down bitmap has a negative height; its size is the same.
-        const auto height = static_cast<int32_t>(format_u32(s, kBiHeight));
+        const auto height = static_cast<int32_t>(f.u32(kBiHeight));
         const uint32_t rows =
             height < 0 ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);
         if (width > w->mainHeader.dwWidth) w->mainHeader.dwWidth = width;
