@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "riff_walk.h"
 #include "test_files.h"
 #include "util/byte_io.h"
 
@@ -44,21 +45,6 @@ struct Fcc {
 inline Fcc stream_chunk_id(int stream, const char* type) {
     return vx::stream_prefix(static_cast<uint32_t>(stream)) |
            VX_MAKEFOURCC(0, 0, type[0], type[1]);
-}
-
-// The header position of the first chunk with `id` in [from, to) of a
-// built file, looking into lists and forms; -1 when there is none.
-inline int64_t find_chunk(const Bytes& b, uint32_t id, uint64_t from = 12,
-                          uint64_t to = UINT64_MAX) {
-    for (uint64_t at = from; at + 8 <= std::min<uint64_t>(to, b.size());) {
-        const uint32_t ckid = vx::le32(&b[at]), size = vx::le32(&b[at + 4]);
-        if (ckid == id) return static_cast<int64_t>(at);
-        if (ckid == Fcc("LIST") || ckid == Fcc("RIFF")) {
-            if (const int64_t in = find_chunk(b, id, at + 12, at + 8 + size); in >= 0) return in;
-        }
-        at += 8 + static_cast<uint64_t>(size) + (size & 1);
-    }
-    return -1;
 }
 
 // Bytes that differ with `seed`, so that data read from a wrong chunk shows.
@@ -270,11 +256,7 @@ public:
         return at;
     }
 
-    uint32_t read32(std::size_t at) const {
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | data_.at(at + i);
-        return v;
-    }
+    uint32_t read32(std::size_t at) const { return le32_at(data_, at); }
 
 private:
     std::size_t close(std::optional<uint32_t> declared) {
