@@ -147,6 +147,10 @@ public:
         return at;
     }
     std::size_t end() { return close(std::nullopt); }
+    // Closes chunks until `depth` are open (1: the form).
+    void end_to(std::size_t depth) {
+        while (open_.size() > depth) end();
+    }
     // As end(), but the header declares `size` instead of the real length.
     std::size_t end_declaring(uint32_t size) { return close(size); }
 
@@ -185,6 +189,12 @@ public:
     // Total frame count and reserved space; `length` below 4 cuts the count.
     std::size_t dmlh(uint32_t totalFrames, uint32_t length = 248) {
         return chunk("dmlh", record_bytes(&totalFrames, 4, length));
+    }
+    // Opens a stream list and writes its stream header.
+    std::size_t begin_stream_list(const AVIStreamHeader& h, uint32_t strhLength = 56) {
+        const std::size_t at = list("strl");
+        strh(h, strhLength);
+        return at;
     }
 
     // ---- OpenDML indexes ----
@@ -283,6 +293,16 @@ private:
     Bytes data_;
     std::vector<std::size_t> open_;
 };
+
+// The start of a file built by hand: "RIFF" "AVI " and its header list
+// opened, holding the main header `main` when there is one.
+inline RiffBuilder avi_header_start(const std::optional<MainAVIHeader>& main) {
+    RiffBuilder b;
+    b.riff("AVI ");
+    b.list("hdrl");
+    if (main) b.avih(*main);
+    return b;
+}
 
 // ---- ordinary files in a few lines ----
 

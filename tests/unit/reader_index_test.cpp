@@ -269,6 +269,13 @@ TEST_F(ReaderIndex, PaddedIdx1SizesGiveWayToChunkHeaders) {
 TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
     const BuiltAvi full = av_layout().build();
     const std::size_t idx1At = full.dataPos[3] + 20;  // behind the last chunk
+    // The file with a chunk of `size` zero bytes in place of idx1.
+    const auto instead_of_idx1 = [&](Fcc id, std::size_t size) {
+        RiffBuilder b;
+        b.raw(full.bytes.data(), idx1At);
+        b.chunk(id, Bytes(size, 0));
+        return b.data();
+    };
     struct Case {
         const char* name;
         std::function<Bytes()> make;
@@ -295,15 +302,8 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
          [&] { return Bytes(full.bytes.begin(), full.bytes.begin() + idx1At + 8 + 2 * 16 + 5); },
          {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, AVIIF_KEYFRAME}},
          2},
-        {"idx1 too small for one entry",
-         [&] {
-             Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
-             RiffBuilder tail;
-             tail.chunk("idx1", Bytes(8, 0));
-             b.insert(b.end(), tail.data().begin(), tail.data().end());
-             return b;
-         },
-         rebuiltVideo, 2},
+        {"idx1 too small for one entry", [&] { return instead_of_idx1("idx1", 8); }, rebuiltVideo,
+         2},
         {"idx1 size not a multiple of 16",
          [&] {
              Bytes b = full.bytes;
@@ -312,14 +312,7 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
          },
          {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, 0}},
          2},
-        {"no idx1, only JUNK after the movie list",
-         [&] {
-             Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
-             RiffBuilder tail;
-             tail.chunk("JUNK", Bytes(32, 0));
-             b.insert(b.end(), tail.data().begin(), tail.data().end());
-             return b;
-         },
+        {"no idx1, only JUNK after the movie list", [&] { return instead_of_idx1("JUNK", 32); },
          rebuiltVideo, 2},
     };
     for (const Case& c : cases) {
