@@ -53,13 +53,24 @@ void header_list(RiffBuilder& b, const std::vector<StreamList>& streams, uint32_
     b.list("hdrl");
     b.avih(main_header(static_cast<uint32_t>(streams.size()), flags));
     for (const StreamList& s : streams) {
-        b.list("strl");
-        b.strh(s.layout.header);
+        b.begin_stream_list(s.layout.header);
         b.strf_raw(s.layout.format);
         if (s.inside) s.inside(b);
         b.end();
     }
     b.end();
+}
+
+// A form with one stream whose list holds a super index of `slots` free
+// slots, closed, so that standard index chunks follow it; returns the super
+// index's header position.
+std::size_t super_index_form(RiffBuilder& b, const StreamLayout& s, Fcc id, uint32_t slots) {
+    std::size_t indx = 0;
+    b.riff("AVI ");
+    header_list(
+        b, {{s, [&](RiffBuilder& b) { indx = b.super_index({.chunkId = id, .slots = slots}); }}});
+    b.end();
+    return indx;
 }
 
 using ReaderIndex = ReaderTest;
@@ -552,12 +563,7 @@ TEST_F(ReaderIndex, EmptyOpenDmlIndexesFallBackToIdx1) {
 
 TEST_F(ReaderIndex, UnusableSuperIndexSlotsAreSkipped) {
     RiffBuilder b;
-    std::size_t indx = 0;
-    b.riff("AVI ");
-    header_list(b, {{video_stream(3), [&](RiffBuilder& b) {
-                         indx = b.super_index({.chunkId = "00dc", .slots = 6});
-                     }}});
-    b.end();
+    const std::size_t indx = super_index_form(b, video_stream(3), "00dc", 6);
     const std::size_t ixA = b.standard_index({.chunkId = "00dc", .entries = {{0x100, 1}}}, "ix00");
     const std::size_t ixB =
         b.standard_index({.chunkId = "00dc", .entries = {{0x200, 2}, {0x300, 3}}}, "ix00");
@@ -580,13 +586,9 @@ TEST_F(ReaderIndex, EntryArrayGrowsBeyondTheAnnouncedDurations) {
     for (const bool audio : {false, true}) {
         SCOPED_TRACE(audio ? "audio (sample size set)" : "video");
         RiffBuilder b;
-        std::size_t indx = 0;
         const Fcc id = audio ? Fcc("00wb") : Fcc("00dc");
-        b.riff("AVI ");
-        header_list(b, {{audio ? audio_stream(500) : video_stream(500), [&](RiffBuilder& b) {
-                             indx = b.super_index({.chunkId = id, .slots = 3});
-                         }}});
-        b.end();
+        const std::size_t indx =
+            super_index_form(b, audio ? audio_stream(500) : video_stream(500), id, 3);
         std::vector<std::size_t> chunks;
         uint32_t next = 0;
         for (const uint32_t n : {1u, 60u, 200u}) {
@@ -608,12 +610,7 @@ TEST_F(ReaderIndex, AnnouncedDurationsDoNotSizeMemoryBeyondTheFile) {
     // Four billion frames announced per slot, for a file of a few hundred
     // bytes: the index is sized by what the file can hold.
     RiffBuilder b;
-    std::size_t indx = 0;
-    b.riff("AVI ");
-    header_list(b, {{video_stream(3), [&](RiffBuilder& b) {
-                         indx = b.super_index({.chunkId = "00dc", .slots = 2});
-                     }}});
-    b.end();
+    const std::size_t indx = super_index_form(b, video_stream(3), "00dc", 2);
     const std::size_t ix =
         b.standard_index({.chunkId = "00dc", .entries = {{0x100, 4}, {0x200, 4}}}, "ix00");
     b.finish();
