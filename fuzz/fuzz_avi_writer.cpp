@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "support/riff_walk.h"
 #include "writer/writer_internal.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using vx::fourcc;
 
 constexpr uint64_t kMaxBytesPerInput = 3u << 20;  // enough for a few 1 MiB segments
 constexpr uint32_t kWb = 'w' | ('b' << 8);
@@ -36,19 +38,6 @@ constexpr uint32_t kWb = 'w' | ('b' << 8);
 
 void check(bool ok, const char* what) {
     if (!ok) fail(what);
-}
-
-constexpr uint32_t fcc(const char (&s)[5]) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
-}
-
-uint32_t rd32(const Bytes& b, uint64_t at) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
 }
 
 struct Chunk {
@@ -101,38 +90,22 @@ Bytes read_file() {
     return b;
 }
 
-// Every chunk and its pad byte end inside the parent; lists nest at most
-// `depth` deep.
-void walk(const Bytes& b, uint64_t from, uint64_t to, int depth) {
-    for (uint64_t at = from; at < to;) {
-        check(to - at >= 8, "stray bytes after the last chunk of a list");
-        const uint32_t id = rd32(b, at), size = rd32(b, at + 4);
-        const uint64_t end = at + 8 + size;
-        check(end <= to, "a chunk ends past its parent");
-        if (id == fcc("RIFF") || id == fcc("LIST")) {
-            check(size >= 4 && depth > 0, "a list too short or too deep");
-            walk(b, at + 12, end, depth - 1);
-        }
-        at = end + (size & 1);
-        check(at <= to, "a pad byte past its parent");
-    }
-}
-
 void check_file(const std::vector<Stream>& streams, uint32_t extensions) {
     const Bytes b = read_file();
-    walk(b, 0, b.size(), 4);
-    uint32_t segments = 0;
-    for (uint64_t at = 0; at < b.size(); at += 8 + uint64_t{rd32(b, at + 4)}) {
-        check(rd32(b, at) == fcc("RIFF"), "something other than RIFF at the top level");
-        check(rd32(b, at + 8) == (segments == 0 ? fcc("AVI ") : fcc("AVIX")), "a bad form type");
-        ++segments;
-    }
-    check(segments == extensions + 1, "the segment count differs from the writer's");
+    const vxtest::RiffView view(b);
+    // Every chunk and its pad byte end inside the parent; lists nest at most
+    // 4 deep.
+    const std::string fault = view.fault(4);
+    if (!fault.empty()) fail(fault.c_str());
+    const std::vector<vx::RiffChunk> forms = view.top();
+    for (size_t i = 0; i < forms.size(); ++i)
+        check(forms[i].listType == (i == 0 ? fourcc("AVI ") : fourcc("AVIX")), "a bad form type");
+    check(forms.size() == extensions + 1, "the segment count differs from the writer's");
 
     int32_t video = -1, audio = -1;
     for (size_t i = 0; i < streams.size(); ++i) {
-        if (video < 0 && streams[i].fccType == fcc("vids")) video = static_cast<int32_t>(i);
-        if (audio < 0 && streams[i].fccType == fcc("auds")) audio = static_cast<int32_t>(i);
+        if (video < 0 && streams[i].fccType == fourcc("vids")) video = static_cast<int32_t>(i);
+        if (audio < 0 && streams[i].fccType == fourcc("auds")) audio = static_cast<int32_t>(i);
     }
     // idx1 leaves video chunks that take no time out; OpenDML indexes do not.
     std::vector<const Chunk*> frames, samples;
@@ -218,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             f.biSize = sizeof f;
             f.biWidth = 16 * (kind + 1);
             f.biHeight = 9 * (kind + 1);
-            s.fccType = h.fccType = fcc("vids");
+            s.fccType = h.fccType = fourcc("vids");
             s.ckType = (kind & 8) ? 'd' | ('b' << 8) : 'd' | ('c' << 8);
             rc = avifileAddStream(w, &n, &h, &f, sizeof f);
         } else if (kind % 3 == 1) {
@@ -228,12 +201,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             f.nAvgBytesPerSec = 192000;
             f.nBlockAlign = static_cast<uint16_t>(1u << (kind >> 6));
             s.blockAlign = f.nBlockAlign;
-            s.fccType = h.fccType = fcc("auds");
+            s.fccType = h.fccType = fourcc("auds");
             s.ckType = kWb;
             rc = avifileAddStream(w, &n, &h, &f, sizeof f);
         } else {
             const uint8_t f[7] = {kind, 1, 2, 3, 4, 5, 6};
-            s.fccType = h.fccType = fcc("txts");
+            s.fccType = h.fccType = fourcc("txts");
             s.ckType = 't' | ('x' << 8);
             rc = avifileAddStream(w, &n, &h, f, kind % 8);
         }

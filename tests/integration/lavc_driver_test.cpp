@@ -15,14 +15,12 @@
 
 #include "media_files.h"
 #include "test_support.h"
+#include "util/byte_io.h"
 
 namespace vxtest {
 namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
+using vx::fourcc;
 
 // The module loaded and enabled for the process, as the codec manager keeps it.
 VxDriverProc driver_proc() {

@@ -13,6 +13,7 @@
 
 #include "avi_checks.h"
 #include "media_files.h"
+#include "support/riff_walk.h"
 
 namespace vxtest {
 namespace {
@@ -60,15 +61,20 @@ std::vector<int> stream_sequence(std::vector<Packet> packets, const std::map<int
     return out;
 }
 
-// Interleave records ("LIST" size "rec ") in the file.
+// Interleave records ("LIST" "rec ") in the movie lists of the file.
 std::size_t record_count(const std::string& path) {
     const std::vector<unsigned char> bytes =
         read_range(path, 0, static_cast<uint32_t>(file_size(path)));
+    const RiffView file(bytes);
     std::size_t n = 0;
-    for (std::size_t i = 0; i + 12 <= bytes.size(); ++i)
-        if (std::equal(bytes.begin() + i, bytes.begin() + i + 4, "LIST") &&
-            std::equal(bytes.begin() + i + 8, bytes.begin() + i + 12, "rec "))
-            ++n;
+    for (const vx::RiffChunk& form : file.top()) {
+        vx::RiffChunk movi;
+        if (!file.child(form, vx::fourcc("LIST"), vx::fourcc("movi"), &movi)) continue;
+        file.walker().members(movi, [&](const vx::RiffChunk& c) {
+            n += c.id == vx::fourcc("LIST") && c.listType == vx::fourcc("rec ");
+            return true;
+        });
+    }
     return n;
 }
 

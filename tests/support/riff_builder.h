@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "riff_walk.h"
 #include "test_files.h"
 #include "util/byte_io.h"
 
@@ -44,21 +45,6 @@ struct Fcc {
 inline Fcc stream_chunk_id(int stream, const char* type) {
     return vx::stream_prefix(static_cast<uint32_t>(stream)) |
            VX_MAKEFOURCC(0, 0, type[0], type[1]);
-}
-
-// The header position of the first chunk with `id` in [from, to) of a
-// built file, looking into lists and forms; -1 when there is none.
-inline int64_t find_chunk(const Bytes& b, uint32_t id, uint64_t from = 12,
-                          uint64_t to = UINT64_MAX) {
-    for (uint64_t at = from; at + 8 <= std::min<uint64_t>(to, b.size());) {
-        const uint32_t ckid = vx::le32(&b[at]), size = vx::le32(&b[at + 4]);
-        if (ckid == id) return static_cast<int64_t>(at);
-        if (ckid == Fcc("LIST") || ckid == Fcc("RIFF")) {
-            if (const int64_t in = find_chunk(b, id, at + 12, at + 8 + size); in >= 0) return in;
-        }
-        at += 8 + static_cast<uint64_t>(size) + (size & 1);
-    }
-    return -1;
 }
 
 // Bytes that differ with `seed`, so that data read from a wrong chunk shows.
@@ -161,6 +147,10 @@ public:
         return at;
     }
     std::size_t end() { return close(std::nullopt); }
+    // Closes chunks until `depth` are open (1: the form).
+    void end_to(std::size_t depth) {
+        while (open_.size() > depth) end();
+    }
     // As end(), but the header declares `size` instead of the real length.
     std::size_t end_declaring(uint32_t size) { return close(size); }
 
@@ -199,6 +189,12 @@ public:
     // Total frame count and reserved space; `length` below 4 cuts the count.
     std::size_t dmlh(uint32_t totalFrames, uint32_t length = 248) {
         return chunk("dmlh", record_bytes(&totalFrames, 4, length));
+    }
+    // Opens a stream list and writes its stream header.
+    std::size_t begin_stream_list(const AVIStreamHeader& h, uint32_t strhLength = 56) {
+        const std::size_t at = list("strl");
+        strh(h, strhLength);
+        return at;
     }
 
     // ---- OpenDML indexes ----
@@ -270,11 +266,7 @@ public:
         return at;
     }
 
-    uint32_t read32(std::size_t at) const {
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | data_.at(at + i);
-        return v;
-    }
+    uint32_t read32(std::size_t at) const { return le32_at(data_, at); }
 
 private:
     std::size_t close(std::optional<uint32_t> declared) {
@@ -301,6 +293,16 @@ private:
     Bytes data_;
     std::vector<std::size_t> open_;
 };
+
+// The start of a file built by hand: "RIFF" "AVI " and its header list
+// opened, holding the main header `main` when there is one.
+inline RiffBuilder avi_header_start(const std::optional<MainAVIHeader>& main) {
+    RiffBuilder b;
+    b.riff("AVI ");
+    b.list("hdrl");
+    if (main) b.avih(*main);
+    return b;
+}
 
 // ---- ordinary files in a few lines ----
 

@@ -21,44 +21,10 @@ inline Bytes read_whole(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline uint32_t le32_at(const Bytes& b, uint64_t at) {
-    uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
 // Every chunk lies inside its list, every list holds at least its type, and
 // the RIFF forms follow each other up to the file's end exactly. Returns an
 // empty string or what is wrong.
-inline std::string check_inside(const Bytes& b, uint64_t from, uint64_t to) {
-    for (uint64_t at = from; at < to;) {
-        if (to - at < 8) return "stray bytes at " + std::to_string(at);
-        const uint32_t id = le32_at(b, at), size = le32_at(b, at + 4);
-        const uint64_t end = at + 8 + size;
-        if (end > to) return "chunk at " + std::to_string(at) + " passes its parent";
-        if (id == Fcc("LIST") || id == Fcc("RIFF")) {
-            if (size < 4) return "list at " + std::to_string(at) + " too small";
-            if (const std::string e = check_inside(b, at + 12, end); !e.empty()) return e;
-        }
-        at = end + (size & 1);
-        if (at > to) return "pad byte of " + std::to_string(end - 8 - size) + " missing";
-    }
-    return {};
-}
-
-inline std::string check_well_formed(const Bytes& b) {
-    for (uint64_t at = 0; at < b.size();) {
-        if (b.size() - at < 12 || le32_at(b, at) != Fcc("RIFF")) {
-            return "no RIFF form at " + std::to_string(at);
-        }
-        const uint32_t size = le32_at(b, at + 4);
-        const uint64_t end = at + 8 + size + (size & 1);
-        if (end > b.size()) return "form at " + std::to_string(at) + " passes the end";
-        if (const std::string e = check_inside(b, at + 12, at + 8 + size); !e.empty()) return e;
-        at = end;
-    }
-    return {};
-}
+inline std::string check_well_formed(const Bytes& b) { return RiffView(b).fault(); }
 
 // A file opened read-write for the exports, closed when the object goes.
 class Opened {

@@ -12,11 +12,7 @@ namespace {
 
 // The filler's header position in small_avi.
 uint64_t filler_at(const Bytes& b) {
-    for (uint64_t at = 12; at + 8 <= b.size();
-         at += 8 + le32_at(b, at + 4) + (le32_at(b, at + 4) & 1)) {
-        if (le32_at(b, at) == Fcc("JUNQ")) return at;
-    }
-    return 0;
+    return static_cast<uint64_t>(std::max<int64_t>(find_chunk(b, Fcc("JUNQ")), 0));
 }
 
 class ChunkRoom : public ::testing::Test {

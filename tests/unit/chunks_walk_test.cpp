@@ -50,10 +50,7 @@ TEST_F(ChunkMapOfWriterFile, RecordsEveryHeaderChunkOfBothSegments) {
 }
 
 TEST(ChunkMap, BadListSizesNeverLeaveTheirParent) {
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(MainAVIHeader{});
+    RiffBuilder b = avi_header_start(MainAVIHeader{});
     b.chunk("LIST", Bytes{'a', 'b'});  // a list without room for its type
     b.chunk("strl", Bytes(8, 1));      // never reached
     b.end();
@@ -83,10 +80,7 @@ TEST(ChunkMap, BadListSizesNeverLeaveTheirParent) {
 
 // Preallocated, never-written space is not walked 8 bytes at a time.
 TEST(ChunkMap, ZeroFilledSpaceEndsItsListsWalk) {
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(MainAVIHeader{});
+    RiffBuilder b = avi_header_start(MainAVIHeader{});
     b.zeros(4096);
     b.chunk("strl", Bytes(8, 1));
     b.end();
@@ -171,17 +165,11 @@ TEST(ChunkMap, RunningOutOfMemoryFailsEveryExport) {
 }
 
 Bytes type2_file(Fcc streamType, uint32_t avihSize) {
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(MainAVIHeader{});
-    b.list("strl");
+    RiffBuilder b = avi_header_start(MainAVIHeader{});
     AVIStreamHeader s{};
     s.fccType = streamType;
     s.fccHandler = Fcc("dvsd");
-    b.strh(s, 64);
-    b.end();
-    b.end();
+    b.begin_stream_list(s, 64);
     Bytes bytes = b.finish();
     std::memcpy(bytes.data() + 28, &avihSize, 4);
     return bytes;

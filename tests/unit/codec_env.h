@@ -1,6 +1,7 @@
 // The test codec "VXTS" installed for one test: on Linux through a scratch
-// profile whose [drivers32] names the driver module, on Windows as a codec
-// function of this program. Counters come from the codec itself.
+// profile whose [drivers32] names the driver module (or whatever profile text
+// the test gives), on Windows as a codec function of this program. Counters
+// come from the codec itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,8 +25,10 @@ namespace vxtest {
 
 class TestCodecEnv {
 public:
-    TestCodecEnv() {
+    // `profile`: the Linux profile's text; null for one naming the test codec.
+    explicit TestCodecEnv(const char* profile = nullptr) {
 #ifdef _WIN32
+        (void)profile;
         installed_ =
             ICInstall(ICTYPE_VIDEO, VX_TEST_CODEC_FOURCC, reinterpret_cast<LPARAM>(&DriverProc),
                       nullptr, ICINSTALL_FUNCTION) != FALSE;
@@ -44,7 +47,7 @@ public:
         if (fd >= 0) {
             close(fd);
             profile_ = name;
-            std::ofstream(profile_) << "[drivers32]\nvidc.VXTS=" VX_TEST_CODEC_PATH "\n";
+            write_profile(profile ? profile : "[drivers32]\nvidc.VXTS=" VX_TEST_CODEC_PATH "\n");
             setenv("VXMEDIA_PROFILE", profile_.c_str(), 1);
         }
 #endif
@@ -65,12 +68,26 @@ public:
     TestCodecEnv(const TestCodecEnv&) = delete;
     TestCodecEnv& operator=(const TestCodecEnv&) = delete;
 
-    bool ready() const { return counts_ != nullptr && reset_ != nullptr; }
+    bool ready() const {
+#ifdef _WIN32
+        if (!installed_) return false;
+#else
+        if (module_ == nullptr || profile_.empty()) return false;
+#endif
+        return counts_ != nullptr && reset_ != nullptr;
+    }
+    void reset() const {
+        if (reset_ != nullptr) reset_();
+    }
     VxTestCodecCounts counts() const {
         VxTestCodecCounts c{};
         if (counts_ != nullptr) counts_(&c);
         return c;
     }
+#ifndef _WIN32
+    const std::string& profile() const { return profile_; }
+    void write_profile(const std::string& text) const { std::ofstream(profile_) << text; }
+#endif
 
 private:
     VxTestCodecCountsFn counts_ = nullptr;

@@ -53,13 +53,24 @@ void header_list(RiffBuilder& b, const std::vector<StreamList>& streams, uint32_
     b.list("hdrl");
     b.avih(main_header(static_cast<uint32_t>(streams.size()), flags));
     for (const StreamList& s : streams) {
-        b.list("strl");
-        b.strh(s.layout.header);
+        b.begin_stream_list(s.layout.header);
         b.strf_raw(s.layout.format);
         if (s.inside) s.inside(b);
         b.end();
     }
     b.end();
+}
+
+// A form with one stream whose list holds a super index of `slots` free
+// slots, closed, so that standard index chunks follow it; returns the super
+// index's header position.
+std::size_t super_index_form(RiffBuilder& b, const StreamLayout& s, Fcc id, uint32_t slots) {
+    std::size_t indx = 0;
+    b.riff("AVI ");
+    header_list(
+        b, {{s, [&](RiffBuilder& b) { indx = b.super_index({.chunkId = id, .slots = slots}); }}});
+    b.end();
+    return indx;
 }
 
 using ReaderIndex = ReaderTest;
@@ -269,6 +280,13 @@ TEST_F(ReaderIndex, PaddedIdx1SizesGiveWayToChunkHeaders) {
 TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
     const BuiltAvi full = av_layout().build();
     const std::size_t idx1At = full.dataPos[3] + 20;  // behind the last chunk
+    // The file with a chunk of `size` zero bytes in place of idx1.
+    const auto instead_of_idx1 = [&](Fcc id, std::size_t size) {
+        RiffBuilder b;
+        b.raw(full.bytes.data(), idx1At);
+        b.chunk(id, Bytes(size, 0));
+        return b.data();
+    };
     struct Case {
         const char* name;
         std::function<Bytes()> make;
@@ -295,15 +313,8 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
          [&] { return Bytes(full.bytes.begin(), full.bytes.begin() + idx1At + 8 + 2 * 16 + 5); },
          {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, AVIIF_KEYFRAME}},
          2},
-        {"idx1 too small for one entry",
-         [&] {
-             Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
-             RiffBuilder tail;
-             tail.chunk("idx1", Bytes(8, 0));
-             b.insert(b.end(), tail.data().begin(), tail.data().end());
-             return b;
-         },
-         rebuiltVideo, 2},
+        {"idx1 too small for one entry", [&] { return instead_of_idx1("idx1", 8); }, rebuiltVideo,
+         2},
         {"idx1 size not a multiple of 16",
          [&] {
              Bytes b = full.bytes;
@@ -312,14 +323,7 @@ TEST_F(ReaderIndex, FilesCutShortKeepWhatTheyHold) {
          },
          {{full.dataPos[0], 10, AVIIF_KEYFRAME}, {full.dataPos[2], 7, 0}},
          2},
-        {"no idx1, only JUNK after the movie list",
-         [&] {
-             Bytes b(full.bytes.begin(), full.bytes.begin() + idx1At);
-             RiffBuilder tail;
-             tail.chunk("JUNK", Bytes(32, 0));
-             b.insert(b.end(), tail.data().begin(), tail.data().end());
-             return b;
-         },
+        {"no idx1, only JUNK after the movie list", [&] { return instead_of_idx1("JUNK", 32); },
          rebuiltVideo, 2},
     };
     for (const Case& c : cases) {
@@ -559,12 +563,7 @@ TEST_F(ReaderIndex, EmptyOpenDmlIndexesFallBackToIdx1) {
 
 TEST_F(ReaderIndex, UnusableSuperIndexSlotsAreSkipped) {
     RiffBuilder b;
-    std::size_t indx = 0;
-    b.riff("AVI ");
-    header_list(b, {{video_stream(3), [&](RiffBuilder& b) {
-                         indx = b.super_index({.chunkId = "00dc", .slots = 6});
-                     }}});
-    b.end();
+    const std::size_t indx = super_index_form(b, video_stream(3), "00dc", 6);
     const std::size_t ixA = b.standard_index({.chunkId = "00dc", .entries = {{0x100, 1}}}, "ix00");
     const std::size_t ixB =
         b.standard_index({.chunkId = "00dc", .entries = {{0x200, 2}, {0x300, 3}}}, "ix00");
@@ -587,13 +586,9 @@ TEST_F(ReaderIndex, EntryArrayGrowsBeyondTheAnnouncedDurations) {
     for (const bool audio : {false, true}) {
         SCOPED_TRACE(audio ? "audio (sample size set)" : "video");
         RiffBuilder b;
-        std::size_t indx = 0;
         const Fcc id = audio ? Fcc("00wb") : Fcc("00dc");
-        b.riff("AVI ");
-        header_list(b, {{audio ? audio_stream(500) : video_stream(500), [&](RiffBuilder& b) {
-                             indx = b.super_index({.chunkId = id, .slots = 3});
-                         }}});
-        b.end();
+        const std::size_t indx =
+            super_index_form(b, audio ? audio_stream(500) : video_stream(500), id, 3);
         std::vector<std::size_t> chunks;
         uint32_t next = 0;
         for (const uint32_t n : {1u, 60u, 200u}) {
@@ -615,12 +610,7 @@ TEST_F(ReaderIndex, AnnouncedDurationsDoNotSizeMemoryBeyondTheFile) {
     // Four billion frames announced per slot, for a file of a few hundred
     // bytes: the index is sized by what the file can hold.
     RiffBuilder b;
-    std::size_t indx = 0;
-    b.riff("AVI ");
-    header_list(b, {{video_stream(3), [&](RiffBuilder& b) {
-                         indx = b.super_index({.chunkId = "00dc", .slots = 2});
-                     }}});
-    b.end();
+    const std::size_t indx = super_index_form(b, video_stream(3), "00dc", 2);
     const std::size_t ix =
         b.standard_index({.chunkId = "00dc", .entries = {{0x100, 4}, {0x200, 4}}}, "ix00");
     b.finish();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,7 @@ MainAVIHeader main_header(uint32_t streams) {
 }
 
 void stream_list(RiffBuilder& b, const StreamLayout& s) {
-    b.list("strl");
-    b.strh(s.header);
+    b.begin_stream_list(s.header);
     b.strf_raw(s.format);
     b.end();
 }
@@ -38,18 +38,26 @@ void movie_list(RiffBuilder& b) {
     b.end();
 }
 
+// The start of a hand-built file: "RIFF" "AVI " and its header list, holding
+// a main header (of one stream unless given).
+RiffBuilder start(const std::optional<MainAVIHeader>& main = main_header(1)) {
+    return avi_header_start(main);
+}
+
+// Closes the lists still open in the form, then a movie list of one frame.
+Bytes with_movie(RiffBuilder& b) {
+    b.end_to(1);
+    movie_list(b);
+    return b.finish();
+}
+
 // "RIFF" "AVI " with a header list of one video stream; `extra` adds chunks
 // at the end of the header list.
 Bytes one_stream_file(const std::function<void(RiffBuilder&)>& extra = {}) {
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(main_header(1));
+    RiffBuilder b = start();
     stream_list(b, video_stream(1));
     if (extra) extra(b);
-    b.end();
-    movie_list(b);
-    return b.finish();
+    return with_movie(b);
 }
 
 // Cuts the built file `into` bytes into the data of the chunk at `header`.
@@ -88,42 +96,26 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
          {{AVIERR_BADFORMAT, kVfw, 117}}},
         {"no main header",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
+             RiffBuilder b = start(std::nullopt);
              stream_list(b, video_stream(1));
              return b.finish();
          },
          {{AVIERR_BADFORMAT, kVfw, 126}}},
         {"no streams",
-         [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(0));
-             return b.finish();
-         },
+         [] { return start(main_header(0)).finish(); },
          {{AVIERR_BADFORMAT, kVfw, 148}}},
         {"256 streams",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(256));
+             RiffBuilder b = start(main_header(256));
              for (int i = 0; i < 256; ++i) stream_list(b, video_stream(1));
              return b.finish();
          },
          {{AVIERR_BADFORMAT, kVfw, 148}}},
         {"fewer stream lists than streams",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(2));
+             RiffBuilder b = start(main_header(2));
              stream_list(b, video_stream(1));
-             b.end();
-             movie_list(b);
-             return b.finish();
+             return with_movie(b);
          },
          {{AVIERR_BADFORMAT, kVfw, 173}}},
         {"more stream lists than streams",
@@ -131,38 +123,22 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
          {{AVIERR_BADFORMAT, kVfw, 200}}},
         {"stream list without a stream header",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
+             RiffBuilder b = start();
              b.list("strl");
              b.strf(bitmap_info(4, 2));
-             b.end();
-             b.end();
-             movie_list(b);
-             return b.finish();
+             return with_movie(b);
          },
          {{AVIERR_BADFORMAT, kVfw, 233}}},
         {"stream list without a format",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
-             b.list("strl");
-             b.strh(video_stream(1).header);
-             b.end();
-             b.end();
-             movie_list(b);
-             return b.finish();
+             RiffBuilder b = start();
+             b.begin_stream_list(video_stream(1).header);
+             return with_movie(b);
          },
          {{AVIERR_BADFORMAT, kVfw, 238}}},
         {"no movie list and no OpenDML index",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
+             RiffBuilder b = start();
              stream_list(b, video_stream(1));
              b.end();
              b.idx1({{"00dc", AVIIF_KEYFRAME, 4, 4}});
@@ -171,68 +147,45 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
          {{AVIERR_BADFORMAT, kVfw, 289}}},
         {"main header cut off by the end of the file",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
+             RiffBuilder b = start(std::nullopt);
              return cut_into(b, b.avih(main_header(1)), 30);
          },
          {{AVIERR_FILEREAD, kVfw, 136}}},
         {"stream header cut off",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
+             RiffBuilder b = start();
              b.list("strl");
              return cut_into(b, b.strh(video_stream(1).header), 20);
          },
          {{AVIERR_FILEREAD, kVfw, 352}}},
         {"format cut off",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
-             b.list("strl");
-             b.strh(video_stream(1).header);
+             RiffBuilder b = start();
+             b.begin_stream_list(video_stream(1).header);
              return cut_into(b, b.strf(bitmap_info(4, 2)), 39);
          },
          {{AVIERR_FILEREAD, kVfw, 363}}},
         {"codec data cut off",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
-             b.list("strl");
-             b.strh(video_stream(1).header);
+             RiffBuilder b = start();
+             b.begin_stream_list(video_stream(1).header);
              b.strf(bitmap_info(4, 2));
              return cut_into(b, b.strd(pattern(100, 3)), 50);
          },
          {{AVIERR_FILEREAD, kVfw, 378}}},
         {"extended header cut off",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
+             RiffBuilder b = start();
              return cut_into(b, b.dmlh(5), 2);
          },
          {{AVIERR_FILEREAD, kVfw, 389}}},
         {"OpenDML index chunk smaller than its header",
          [] {
-             RiffBuilder b;
-             b.riff("AVI ");
-             b.list("hdrl");
-             b.avih(main_header(1));
-             b.list("strl");
-             b.strh(video_stream(1).header);
+             RiffBuilder b = start();
+             b.begin_stream_list(video_stream(1).header);
              b.strf(bitmap_info(4, 2));
              b.chunk("indx", Bytes(16, 0));
-             b.end();
-             b.end();
-             movie_list(b);
-             return b.finish();
+             return with_movie(b);
          },
          {{AVIERR_BADFORMAT, kOdml, 205}, {AVIERR_FILEREAD, kVfw, 409}}},
     };
@@ -259,10 +212,7 @@ TEST_F(ReaderOpen, HostSeekFailuresAreReadErrors) {
 }
 
 TEST_F(ReaderOpen, TwoHundredFiftyFiveStreamsOpen) {
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(main_header(255));
+    RiffBuilder b = start(main_header(255));
     for (int i = 0; i < 255; ++i) stream_list(b, i % 2 ? audio_stream(1) : video_stream(1));
     b.end();
     b.list("movi");
@@ -303,14 +253,10 @@ TEST_F(ReaderOpen, MainHeaderIsReadUpTo56Bytes) {
         SCOPED_TRACE(length);
         Bytes avih(length, 0xEE);  // bytes past 56 must be skipped, not parsed
         std::memcpy(avih.data(), &h, std::min<size_t>(length, sizeof h));
-        RiffBuilder b;
-        b.riff("AVI ");
-        b.list("hdrl");
+        RiffBuilder b = start(std::nullopt);
         b.chunk("avih", avih);
         stream_list(b, video_stream(1));
-        b.end();
-        movie_list(b);
-        ASSERT_EQ(open(b.finish()), 0);
+        ASSERT_EQ(open(with_movie(b)), 0);
         MainAVIHeader expected = h;
         if (length < 56) std::memset(&expected.dwReserved, 0, sizeof expected.dwReserved);
         EXPECT_EQ(std::memcmp(&reader_->mainHeader, &expected, sizeof expected), 0);
@@ -334,17 +280,10 @@ TEST_F(ReaderOpen, StreamHeaderKeepsWhatTheChunkHolds) {
                           Case{56, 9000, {1, 2, 0, 0}}, Case{64, 9000, {1, 2, 3, 4}},
                           Case{80, 9000, {1, 2, 3, 4}}}) {
         SCOPED_TRACE(c.length);
-        RiffBuilder b;
-        b.riff("AVI ");
-        b.list("hdrl");
-        b.avih(main_header(1));
-        b.list("strl");
-        b.strh(video.header, c.length);
+        RiffBuilder b = start();
+        b.begin_stream_list(video.header, c.length);
         b.strf(bitmap_info(4, 2));
-        b.end();
-        b.end();
-        movie_list(b);
-        ASSERT_EQ(open(b.finish()), 0);
+        ASSERT_EQ(open(with_movie(b)), 0);
         const AVIStreamHeader& got = reader_->streams[0].header;
         EXPECT_EQ(got.fccType, Fcc("vids"));
         EXPECT_EQ(got.dwLength, 3u);
@@ -359,20 +298,14 @@ TEST_F(ReaderOpen, StreamHeaderKeepsWhatTheChunkHolds) {
 
 TEST_F(ReaderOpen, FormatAndCodecDataAreKeptRaw) {
     const Bytes codec = pattern(5, 40);  // odd: a pad byte follows
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
-    b.avih(main_header(2));
-    b.list("strl");
-    b.strh(video_stream(1).header);
+    RiffBuilder b = start(main_header(2));
+    b.begin_stream_list(video_stream(1).header);
     b.strf(bitmap_info(320, 240));
     b.strf(bitmap_info(640, 480));  // a second format is ignored
     b.strd(codec);
     b.end();
     stream_list(b, audio_stream(1));
-    b.end();
-    movie_list(b);
-    ASSERT_EQ(open(b.finish()), 0);
+    ASSERT_EQ(open(with_movie(b)), 0);
 
     const AviStreamRecord& v = reader_->streams[0];
     ASSERT_EQ(v.formatSize, sizeof(BITMAPINFOHEADER));
@@ -463,8 +396,7 @@ TEST_F(ReaderOpen, ExtendedHeaderCountsOnlyOutsideOtherLists) {
         {"directly in hdrl", [](RiffBuilder& b) { b.dmlh(500); }, 500u},
         {"in a stream list",
          [](RiffBuilder& b) {
-             b.list("strl");
-             b.strh(video_stream(1).header);
+             b.begin_stream_list(video_stream(1).header);
              b.strf(bitmap_info(4, 2));
              b.dmlh(600);
              b.end();
@@ -478,15 +410,10 @@ TEST_F(ReaderOpen, ExtendedHeaderCountsOnlyOutsideOtherLists) {
         const bool ownStreamList = std::string(c.where) == "in a stream list";
         MainAVIHeader h = main_header(1);
         h.dwTotalFrames = 0x00010005u;
-        RiffBuilder b;
-        b.riff("AVI ");
-        b.list("hdrl");
-        b.avih(h);
+        RiffBuilder b = start(h);
         if (!ownStreamList) stream_list(b, video_stream(1));
         c.put(b);
-        b.end();
-        movie_list(b);
-        ASSERT_EQ(open(b.finish()), 0);
+        ASSERT_EQ(open(with_movie(b)), 0);
         EXPECT_EQ(reader_->mainHeader.dwTotalFrames, c.totalFrames);
     }
 }

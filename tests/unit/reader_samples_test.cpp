@@ -545,18 +545,13 @@ TEST_F(ReaderSamples, FindKeyFrameWhenEveryFrameIsKey) {
 TEST_F(ReaderSamples, FindKeyFrameWithoutVideoIndex) {
     // Delta entries in the audio's OpenDML index set the flag; the video
     // stream has no index at all.
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
     MainAVIHeader h{};
     h.dwStreams = 2;
-    b.avih(h);
-    b.list("strl");
-    b.strh(video_stream(2).header);
+    RiffBuilder b = avi_header_start(h);
+    b.begin_stream_list(video_stream(2).header);
     b.strf(bitmap_info(4, 2));
     b.end();
-    b.list("strl");
-    b.strh(audio_stream(2).header);
+    b.begin_stream_list(audio_stream(2).header);
     b.strf(wave_format(2, 8000, 16));
     b.standard_index({.chunkId = "01wb", .entries = {StdEntry::delta(0x100, 4)}}, "indx");
     b.end();
@@ -617,14 +612,10 @@ TEST_F(ReaderSamples, StreamSummaryCountsEntries) {
 
 TEST_F(ReaderSamples, StreamSummaryTotalsPast4GiB) {
     // Sizes alone: the entries need not point at real data for statistics.
-    RiffBuilder b;
-    b.riff("AVI ");
-    b.list("hdrl");
     MainAVIHeader h{};
     h.dwStreams = 1;
-    b.avih(h);
-    b.list("strl");
-    b.strh(video_stream(3).header);
+    RiffBuilder b = avi_header_start(h);
+    b.begin_stream_list(video_stream(3).header);
     b.strf(bitmap_info(4, 2));
     b.standard_index(
         {.chunkId = "00dc", .entries = {{0, 0x7FFFFFFFu}, {0, 0x7FFFFFFFu}, {0, 0x80000000u | 5}}},

@@ -9,18 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "test_codec.h"
+#include "unit/codec_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <vfw.h>
 #else
 #include <dlfcn.h>
-#include <unistd.h>
 #include <vxmedia/driver.h>
 #endif
 
@@ -96,88 +94,27 @@ struct Codec {
     }
 };
 
+#ifdef _WIN32
+constexpr const char* kProfile = nullptr;
+#else
+// Modules that do not load and keys of other types come before the codec.
+constexpr const char* kProfile =
+    "[drivers32]\nvidc.NONE=/nonexistent.so\nmsacm.VXTS=/nonexistent-too.so\n"
+    "vidc.VXTS=" VX_TEST_CODEC_PATH "\n";
+#endif
+
 class VideoCodecTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-#ifdef _WIN32
-        installed_ = ICInstall(ICTYPE_VIDEO, kVxts, reinterpret_cast<LPARAM>(&DriverProc), nullptr,
-                               ICINSTALL_FUNCTION) != FALSE;
-        counts_ = &vx_test_codec_counts;
-        reset_ = &vx_test_codec_reset;
-#else
-        // The module the codec manager loads: dlopen gives back the same one.
-        module_ = dlopen(VX_TEST_CODEC_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (module_ != nullptr) {
-            counts_ = reinterpret_cast<VxTestCodecCountsFn>(dlsym(module_, "vx_test_codec_counts"));
-            reset_ = reinterpret_cast<VxTestCodecResetFn>(dlsym(module_, "vx_test_codec_reset"));
-        }
-#endif
-    }
-    static void TearDownTestSuite() {
-#ifdef _WIN32
-        if (installed_) ICRemove(ICTYPE_VIDEO, kVxts, 0);
-        installed_ = false;
-#else
-        if (module_ != nullptr) dlclose(module_);
-        module_ = nullptr;
-#endif
-    }
+    void SetUp() override { ASSERT_TRUE(env_.ready()); }
 
-    void SetUp() override {
-#ifdef _WIN32
-        ASSERT_TRUE(installed_) << "ICInstall failed";
-#else
-        ASSERT_NE(module_, nullptr) << dlerror();
-        const char* old = std::getenv("VXMEDIA_PROFILE");
-        hadProfile_ = old != nullptr;
-        if (hadProfile_) savedProfile_ = old;
-        char name[] = "/tmp/vxcodecprofileXXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        profile_ = name;
-        setenv("VXMEDIA_PROFILE", profile_.c_str(), 1);
-        write_profile(std::string("[drivers32]\nvidc.NONE=/nonexistent.so\nmsacm.VXTS=/nonexistent-too.so\n") +
-                      "vidc.VXTS=" VX_TEST_CODEC_PATH "\n");
-#endif
-        ASSERT_NE(counts_, nullptr);
-        ASSERT_NE(reset_, nullptr);
-        reset_();
-    }
-    void TearDown() override {
-#ifndef _WIN32
-        if (!profile_.empty()) std::remove(profile_.c_str());
-        if (hadProfile_)
-            setenv("VXMEDIA_PROFILE", savedProfile_.c_str(), 1);
-        else
-            unsetenv("VXMEDIA_PROFILE");
-#endif
-    }
-
-#ifndef _WIN32
-    void write_profile(const std::string& text) { std::ofstream(profile_) << text; }
-#endif
-
-    static VxTestCodecCounts counts() {
-        VxTestCodecCounts c{};
-        counts_(&c);
-        return c;
-    }
+    VxTestCodecCounts counts() const { return env_.counts(); }
 
     static vp::CodecInstance locate(uint32_t compression, uint32_t handler = 0) {
         const BITMAPINFOHEADER in = format(compression, 3, 2, 24, 4);
         return vp::codec_locate(vp::kCodecTypeVideo, handler, &in, nullptr, vp::kCodecModeDecompress);
     }
 
-    static inline VxTestCodecCountsFn counts_ = nullptr;
-    static inline VxTestCodecResetFn reset_ = nullptr;
-#ifdef _WIN32
-    static inline bool installed_ = false;
-#else
-    static inline void* module_ = nullptr;
-    std::string profile_, savedProfile_;
-    bool hadProfile_ = false;
-#endif
+    vxtest::TestCodecEnv env_{kProfile};
 };
 
 TEST_F(VideoCodecTest, LocatesTheTestCodecForItsFormatAndClosesIt) {
@@ -377,7 +314,7 @@ TEST_F(VideoCodecTest, LinuxModulesLoadOnceAndAreReleasedWhenUnused) {
     // Release what earlier tests loaded; the test's own reference keeps the
     // module (and its counters) in memory.
     vp::codec_unload_modules();
-    reset_();
+    env_.reset();
     Codec a(locate(kVxts));
     Codec b(locate(kVxts, VX_MAKEFOURCC('v', 'x', 't', 's')));
     ASSERT_NE(a.h, nullptr);
@@ -402,8 +339,9 @@ TEST_F(VideoCodecTest, LinuxSkipsModulesWithoutDriverProcAndOtherTypes) {
     Dl_info info{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::printf), &info), 0);
     ASSERT_NE(info.dli_fname, nullptr);
-    write_profile(std::string("[other]\nvidc.VXTS=/nonexistent.so\n[drivers32]\nvidc.LIBC=") + info.dli_fname +
-                  "\nvids.VXTS=" VX_TEST_CODEC_PATH "\nvidc.VXT=" VX_TEST_CODEC_PATH "\n");
+    env_.write_profile(std::string("[other]\nvidc.VXTS=/nonexistent.so\n[drivers32]\nvidc.LIBC=") +
+                       info.dli_fname +
+                       "\nvids.VXTS=" VX_TEST_CODEC_PATH "\nvidc.VXT=" VX_TEST_CODEC_PATH "\n");
     Codec codec(locate(kVxts));
     ASSERT_NE(codec.h, nullptr);
     EXPECT_EQ(counts().opens, 1u);
@@ -411,11 +349,11 @@ TEST_F(VideoCodecTest, LinuxSkipsModulesWithoutDriverProcAndOtherTypes) {
     Codec padded(locate(kVxts, VX_MAKEFOURCC('V', 'X', 'T', ' ')));
     EXPECT_NE(padded.h, nullptr);
 
-    write_profile("[drivers32]\nvidc.LIBC=" + std::string(info.dli_fname) + "\n");
+    env_.write_profile("[drivers32]\nvidc.LIBC=" + std::string(info.dli_fname) + "\n");
     EXPECT_EQ(locate(kVxts), nullptr);
-    write_profile("[drivers]\nvidc.VXTS=" VX_TEST_CODEC_PATH "\n");
+    env_.write_profile("[drivers]\nvidc.VXTS=" VX_TEST_CODEC_PATH "\n");
     EXPECT_EQ(locate(kVxts), nullptr);
-    std::remove(profile_.c_str());
+    std::remove(env_.profile().c_str());
     EXPECT_EQ(locate(kVxts), nullptr);
     EXPECT_EQ(counts().opens, 2u);
 }

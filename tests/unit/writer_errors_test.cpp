@@ -98,7 +98,7 @@ TEST_F(WriterErrors, FailedSeekWhileCompletingAChunkStopsFurtherWrites) {
                                {AVIERR_FILEWRITE, kAviEasy, 1250},
                                {AVIERR_FILEWRITE, kAviEasy, 831}}));
     const Bytes b = file_bytes();
-    EXPECT_EQ(rd32(b, 8), Fcc("JUNQ")) << "never taken for a finished file";
+    EXPECT_EQ(le32_at(b, 8), Fcc("JUNQ")) << "never taken for a finished file";
     EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + movi + 20));
 }
 
@@ -110,7 +110,7 @@ TEST_F(WriterErrors, HeaderListIsNotWrittenWhenItFailsOrDoesNotFit) {
     EXPECT_EQ(close(1), AVIERR_FILEWRITE);
     EXPECT_EQ(VxHostErrorCount(), 0u) << "a failed rewrite is not recorded";
     Bytes b = file_bytes();
-    EXPECT_EQ(rd32(b, 8), Fcc("JUNQ"));
+    EXPECT_EQ(le32_at(b, 8), Fcc("JUNQ"));
     EXPECT_GT(find_chunk(b, Fcc("idx1"), 12, b.size()), 0) << "the movie data is complete";
 
     open();
@@ -120,7 +120,7 @@ TEST_F(WriterErrors, HeaderListIsNotWrittenWhenItFailsOrDoesNotFit) {
     writer_->headerReserve = 100;  // as if the streams had outgrown it
     EXPECT_EQ(close(1), AVIERR_FILEWRITE);
     b = file_bytes();
-    EXPECT_EQ(rd32(b, 12), 0u) << "the header space stays unwritten";
+    EXPECT_EQ(le32_at(b, 12), 0u) << "the header space stays unwritten";
     EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + movi + 20));
 }
 

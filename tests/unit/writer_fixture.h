@@ -21,12 +21,6 @@ inline constexpr uint32_t kDc = 'd' | ('c' << 8);
 inline constexpr uint32_t kWb = 'w' | ('b' << 8);
 inline constexpr uint64_t kMiB = 1u << 20;
 
-inline uint32_t rd32(const Bytes& b, uint64_t at) {
-    uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
 // Contents that differ by stream, chunk and position.
 inline Bytes payload(uint32_t stream, uint32_t index, uint32_t size) {
     Bytes b(size);

@@ -77,53 +77,22 @@ uint32_t chunk_size(Rng& r) {
     }
 }
 
-// Walks the chunks in [from, to): every chunk, and its pad byte, must end
-// inside its parent; lists nest at most `depth` deep.
-::testing::AssertionResult walk(const Bytes& b, uint64_t from, uint64_t to, int depth,
-                                uint32_t* lists) {
-    for (uint64_t at = from; at < to;) {
-        if (to - at < 8) return ::testing::AssertionFailure() << "stray bytes at " << at;
-        const uint32_t id = rd32(b, at), size = rd32(b, at + 4);
-        const uint64_t end = at + 8 + size;
-        if (end > to)
-            return ::testing::AssertionFailure()
-                   << "chunk at " << at << " ends at " << end << ", past its parent's end " << to;
-        if (id == Fcc("RIFF") || id == Fcc("LIST")) {
-            if (size < 4 || depth == 0 || ++*lists > 100000)
-                return ::testing::AssertionFailure() << "bad list at " << at;
-            if (auto r = walk(b, at + 12, end, depth - 1, lists); !r) return r;
-        }
-        at = end + (size & 1);
-        if (at > to) return ::testing::AssertionFailure() << "pad byte of " << end << " outside";
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// The position of the first child of [from, to) with `id` (and list type
-// `type` when not 0), or -1.
-int64_t child(const Bytes& b, uint64_t from, uint64_t to, uint32_t id, uint32_t type) {
-    for (uint64_t at = from; at + 12 <= to;
-         at += 8 + uint64_t{rd32(b, at + 4)} + (rd32(b, at + 4) & 1))
-        if (rd32(b, at) == id && (type == 0 || rd32(b, at + 8) == type))
-            return static_cast<int64_t>(at);
-    return -1;
-}
-
 // Every idx1 entry names the chunk at its offset with that chunk's id and
 // size; a record's entry names its list.
 ::testing::AssertionResult idx1_matches(const Bytes& b) {
-    const uint64_t riffEnd = 8 + uint64_t{rd32(b, 4)};
-    const int64_t movi = child(b, 12, riffEnd, Fcc("LIST"), Fcc("movi"));
-    const int64_t idx1 = child(b, 12, riffEnd, Fcc("idx1"), 0);
-    if (movi < 0 || idx1 < 0) return ::testing::AssertionFailure() << "no movi or idx1";
-    const uint32_t n = rd32(b, idx1 + 4) / 16;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint64_t e = idx1 + 8 + 16ull * i;
-        const uint64_t at = movi + 8 + uint64_t{rd32(b, e + 8)};
-        const bool list = (rd32(b, e + 4) & AVIIF_LIST) != 0;
-        if (at + 12 > b.size() || rd32(b, at + 4) != rd32(b, e + 12) ||
-            (list ? rd32(b, at) != Fcc("LIST") || rd32(b, at + 8) != rd32(b, e)
-                  : rd32(b, at) != rd32(b, e)))
+    const RiffView v(b);
+    const std::vector<vx::RiffChunk> forms = v.top();
+    vx::RiffChunk movi, idx1, at;
+    if (forms.empty() || !v.child(forms[0], Fcc("LIST"), Fcc("movi"), &movi) ||
+        !v.child(forms[0], Fcc("idx1"), 0, &idx1))
+        return ::testing::AssertionFailure() << "no movi or idx1";
+    const vx::ByteReader e(b.data() + idx1.dataPos(), idx1.available());
+    for (uint32_t i = 0; i < idx1.size / 16; ++i) {
+        const uint32_t id = e.u32(16 * i), flags = e.u32(16 * i + 4);
+        const bool list = (flags & AVIIF_LIST) != 0;
+        if (!v.walker().at(movi.dataPos() + e.u32(16 * i + 8), b.size(), &at) ||
+            at.size != e.u32(16 * i + 12) ||
+            (list ? at.id != Fcc("LIST") || at.listType != id : at.id != id))
             return ::testing::AssertionFailure() << "idx1 entry " << i << " does not match";
     }
     return ::testing::AssertionSuccess();
@@ -248,24 +217,22 @@ protected:
 
     void check_layout(const Outcome& o) {
         const Bytes b = whole_file();
-        uint32_t lists = 0;
-        ASSERT_TRUE(walk(b, 0, b.size(), 4, &lists));
+        const RiffView v(b);
+        ASSERT_EQ(v.fault(4), "");
         EXPECT_TRUE(idx1_matches(b));
         uint64_t odd = 0;
         for (const ModelStream& s : o.streams)
             for (const ModelChunk& c : s.chunks) odd += c.data.size() & 1;
         // The top level is the RIFF segments, "AVI " first, and nothing else.
-        uint32_t segments = 0;
-        for (uint64_t at = 0; at < b.size(); at += 8 + uint64_t{rd32(b, at + 4)}) {
-            ASSERT_EQ(rd32(b, at), Fcc("RIFF"));
-            EXPECT_EQ(rd32(b, at + 8), segments == 0 ? Fcc("AVI ") : Fcc("AVIX"));
+        const std::vector<vx::RiffChunk> forms = v.top();
+        for (size_t i = 0; i < forms.size(); ++i) {
+            EXPECT_EQ(forms[i].listType, i == 0 ? Fcc("AVI ") : Fcc("AVIX"));
             // The budgets leave out pad bytes: a segment may run over by one
             // byte for each odd chunk.
-            EXPECT_LE(8 + uint64_t{rd32(b, at + 4)}, uint64_t{o.segmentSize} + odd)
-                << "segment " << segments;
-            ++segments;
+            EXPECT_LE(8 + uint64_t{forms[i].size}, uint64_t{o.segmentSize} + odd)
+                << "segment " << i;
         }
-        EXPECT_EQ(segments, o.extensions + 1);
+        EXPECT_EQ(forms.size(), o.extensions + 1);
     }
 
     // The first video and the first audio stream read back chunk for chunk.

@@ -31,22 +31,22 @@ TEST_P(WriterRoundTrip, VideoAndAudioReadBackFrameByFrame) {
     ASSERT_EQ(close(30, static_cast<uint32_t>(audio.size() / 4)), 0);
 
     const Bytes b = file_bytes();
-    EXPECT_EQ(rd32(b, 0), Fcc("RIFF"));
-    EXPECT_EQ(rd32(b, 4) + 8u, b.size()) << "one segment";
-    EXPECT_EQ(rd32(b, 8), Fcc("AVI "));
+    EXPECT_EQ(le32_at(b, 0), Fcc("RIFF"));
+    EXPECT_EQ(le32_at(b, 4) + 8u, b.size()) << "one segment";
+    EXPECT_EQ(le32_at(b, 8), Fcc("AVI "));
     // The filler ends where the word-aligned movie list starts.
     const int64_t junq = find_chunk(b, Fcc("JUNQ"), 12, b.size());
-    const int64_t movi = junq + 8 + rd32(b, junq + 4);
-    EXPECT_EQ(rd32(b, movi + 8), Fcc("movi"));
+    const int64_t movi = junq + 8 + le32_at(b, junq + 4);
+    EXPECT_EQ(le32_at(b, movi + 8), Fcc("movi"));
     EXPECT_EQ(movi % 2, 0);
     EXPECT_LT(find_chunk(b, Fcc("indx"), 12, junq), 0);
     const int64_t idx1 = find_chunk(b, Fcc("idx1"), 12, b.size());
-    ASSERT_EQ(rd32(b, idx1 + 4), (records ? 90u : 60u) * 16);
-    EXPECT_EQ(rd32(b, idx1 + 16), 4u) << "offsets count from the list type";
+    ASSERT_EQ(le32_at(b, idx1 + 4), (records ? 90u : 60u) * 16);
+    EXPECT_EQ(le32_at(b, idx1 + 16), 4u) << "offsets count from the list type";
     if (records) {
-        EXPECT_EQ(rd32(b, idx1 + 8), Fcc("rec "));
-        EXPECT_EQ(rd32(b, idx1 + 12), static_cast<uint32_t>(AVIIF_LIST));
-        EXPECT_EQ(rd32(b, idx1 + 20), 4 + 8 + 1002 + 8 + 1600u) << "the record's size";
+        EXPECT_EQ(le32_at(b, idx1 + 8), Fcc("rec "));
+        EXPECT_EQ(le32_at(b, idx1 + 12), static_cast<uint32_t>(AVIIF_LIST));
+        EXPECT_EQ(le32_at(b, idx1 + 20), 4 + 8 + 1002 + 8 + 1600u) << "the record's size";
     }
     expect_contents(frames, keys, audio);
     EXPECT_EQ(reader_->mainHeader.dwTotalFrames, 30u);
@@ -93,8 +93,8 @@ TEST_F(WriterTest, ChunksInPiecesEmptyAndUntimedChunks) {
 
     const Bytes b = file_bytes();
     const int64_t first = find_chunk(b, Fcc("00dc"), 12, b.size());
-    EXPECT_EQ(rd32(b, first + 4), 4001u);
-    EXPECT_EQ(rd32(b, first + 8 + 4002), Fcc("00dc")) << "after one pad byte";
+    EXPECT_EQ(le32_at(b, first + 4), 4001u);
+    EXPECT_EQ(le32_at(b, first + 8 + 4002), Fcc("00dc")) << "after one pad byte";
     EXPECT_GT(find_chunk(b, Fcc("00pc"), 12, b.size()), 0);
     expect_contents(frames, {true, true, true, true, false});
 }
@@ -121,9 +121,9 @@ TEST_F(WriterTest, SixteenStreamsKeepTheirFormatsAndChunkIds) {
     ASSERT_EQ(close(2), 0);
     const Bytes b = file_bytes();
     const int64_t idx1 = find_chunk(b, Fcc("idx1"), 12, b.size());
-    EXPECT_EQ(rd32(b, idx1 + 8), Fcc("00xx")) << "type 0 is not printable";
-    EXPECT_EQ(rd32(b, idx1 + 8 + 16 * 11), Fcc("0Bdb"));
-    EXPECT_EQ(rd32(b, idx1 + 8 + 16 * 15), Fcc("0Fxx"));
+    EXPECT_EQ(le32_at(b, idx1 + 8), Fcc("00xx")) << "type 0 is not printable";
+    EXPECT_EQ(le32_at(b, idx1 + 8 + 16 * 11), Fcc("0Bdb"));
+    EXPECT_EQ(le32_at(b, idx1 + 8 + 16 * 15), Fcc("0Fxx"));
     expect_contents(frames);
     ASSERT_EQ(reader_->mainHeader.dwStreams, 16u);
     for (uint32_t s = 0; s < 16; ++s) {
@@ -139,7 +139,7 @@ TEST_F(WriterTest, FileClosedBeforeAnyChunkIsAnEmptyMovie) {
     ASSERT_EQ(close(0), 0);
     const Bytes b = file_bytes();
     const int64_t idx1 = find_chunk(b, Fcc("idx1"), 12, b.size());
-    EXPECT_EQ(rd32(b, idx1 + 4), 0u);
+    EXPECT_EQ(le32_at(b, idx1 + 4), 0u);
     EXPECT_EQ(idx1 + 8, static_cast<int64_t>(b.size()));
     expect_contents({});
 }
@@ -153,9 +153,9 @@ TEST_F(WriterTest, UnclosedFileKeepsPlaceholderTypeAndData) {
     // What another process sees before the writer is closed.
     const Bytes b = file_bytes();
     EXPECT_EQ(b.size(), movi + 12 + 8 + 778u) << "the pad byte is on disk";
-    EXPECT_EQ(rd32(b, 8), Fcc("JUNQ"));
-    EXPECT_EQ(rd32(b, movi + 8), Fcc("movi"));
-    EXPECT_EQ(rd32(b, movi + 16), 777u);
+    EXPECT_EQ(le32_at(b, 8), Fcc("JUNQ"));
+    EXPECT_EQ(le32_at(b, movi + 8), Fcc("movi"));
+    EXPECT_EQ(le32_at(b, movi + 16), 777u);
     EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + movi + 20));
 }
 

@@ -55,23 +55,22 @@ TEST_P(WriterExtensions, ReadBackThroughTheOpenDmlIndex) {
     EXPECT_EQ(VxHostErrorCount(), 0u);
 
     const Bytes b = file_bytes();
-    uint64_t at = 0;
+    const std::vector<vx::RiffChunk> forms = RiffView(b).top();
+    ASSERT_EQ(forms.size(), extensions + 1);
     for (uint32_t segment = 0; segment <= extensions; ++segment) {
-        EXPECT_EQ(rd32(b, at + 8), segment == 0 ? Fcc("AVI ") : Fcc("AVIX"));
-        EXPECT_LE(rd32(b, at + 4) + 8u, kMiB) << "within the budget";
-        at += 8 + rd32(b, at + 4);
+        EXPECT_EQ(forms[segment].listType, segment == 0 ? Fcc("AVI ") : Fcc("AVIX"));
+        EXPECT_LE(forms[segment].size + 8u, kMiB) << "within the budget";
     }
-    EXPECT_EQ(at, b.size());
+    EXPECT_EQ(forms.back().next(), b.size());
     // Stream 0's super index: one entry per segment, each at an ix00 chunk.
     const int64_t indx = find_chunk(b, Fcc("indx"), 12, b.size());
-    EXPECT_EQ(rd32(b, indx + 12), extensions + 1);
-    uint64_t ix = 0;
-    std::memcpy(&ix, b.data() + indx + 32, 8);
-    EXPECT_EQ(rd32(b, ix), Fcc("ix00"));
-    EXPECT_EQ(rd32(b, indx + 44), firstRiffFrames) << "duration of the first segment";
-    EXPECT_EQ(rd32(b, ix + 44), 0x80000000u | static_cast<uint32_t>(frames[1].size()))
+    EXPECT_EQ(le32_at(b, indx + 12), extensions + 1);
+    const uint64_t ix = vx::ByteReader(b.data(), b.size()).u64(indx + 32);
+    EXPECT_EQ(le32_at(b, ix), Fcc("ix00"));
+    EXPECT_EQ(le32_at(b, indx + 44), firstRiffFrames) << "duration of the first segment";
+    EXPECT_EQ(le32_at(b, ix + 44), 0x80000000u | static_cast<uint32_t>(frames[1].size()))
         << "a delta frame";
-    EXPECT_EQ(rd32(b, find_chunk(b, Fcc("dmlh"), 12, b.size()) + 8), 150u);
+    EXPECT_EQ(le32_at(b, find_chunk(b, Fcc("dmlh"), 12, b.size()) + 8), 150u);
 
     expect_contents(frames, keys, audio);
     EXPECT_EQ(reader_->mainHeader.dwTotalFrames, firstRiffFrames);
