@@ -47,6 +47,15 @@ int16_t MapOsError(int32_t code, bool writing) {
     return VXHOST_IOERR;
 }
 
+// The checks of a transfer: a count, and a buffer when it is not 0. *count
+// says what moved, 0 until something does.
+int16_t StartTransfer(int32_t* count, const void* buffer, int32_t* wanted) {
+    if (!count) return VXHOST_PARAMERR;
+    *wanted = *count;
+    *count = 0;
+    return *wanted < 0 || (*wanted > 0 && !buffer) ? VXHOST_PARAMERR : VXHOST_NOERR;
+}
+
 }  // namespace
 
 VXHOSTAPI int16_t VXCALL HOpen(int16_t /*volume*/, int32_t /*directory*/, const char* name,
@@ -98,10 +107,8 @@ VXHOSTAPI int16_t VXCALL HOpen(int16_t /*volume*/, int32_t /*directory*/, const 
 
 VXHOSTAPI int16_t VXCALL FSRead(int16_t refNum, int32_t* count, void* buffer) {
     CountReadCall();
-    if (!count) return VXHOST_PARAMERR;
-    const int32_t wanted = *count;
-    *count = 0;
-    if (wanted < 0 || (wanted > 0 && !buffer)) return VXHOST_PARAMERR;
+    int32_t wanted = 0;
+    if (const int16_t err = StartTransfer(count, buffer, &wanted)) return err;
     std::lock_guard<std::mutex> lock(g_mutex);
     OpenRef* file = Lookup(refNum);
     if (!file) return VXHOST_RFNUMERR;
@@ -118,10 +125,8 @@ VXHOSTAPI int16_t VXCALL FSRead(int16_t refNum, int32_t* count, void* buffer) {
 }
 
 VXHOSTAPI int16_t VXCALL FSWrite(int16_t refNum, int32_t* count, const void* buffer) {
-    if (!count) return VXHOST_PARAMERR;
-    const int32_t wanted = *count;
-    *count = 0;
-    if (wanted < 0 || (wanted > 0 && !buffer)) return VXHOST_PARAMERR;
+    int32_t wanted = 0;
+    if (const int16_t err = StartTransfer(count, buffer, &wanted)) return err;
     std::lock_guard<std::mutex> lock(g_mutex);
     OpenRef* file = Lookup(refNum);
     if (!file) return VXHOST_RFNUMERR;
