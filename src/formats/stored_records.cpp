@@ -16,7 +16,7 @@ void read_main_header(const void* data, std::size_t size, MainAVIHeader* h) {
     r.field(h->dwSuggestedBufferSize);
     r.field(h->dwWidth);
     r.field(h->dwHeight);
-    for (uint32_t& v : h->dwReserved) r.field(v);
+    for (auto& v : h->dwReserved) r.field(v);
 }
 
 void read_stream_header(const void* data, std::size_t size, AVIStreamHeader* h) {
