@@ -4,6 +4,7 @@
 #include <new>
 
 #include "codecs/codec_cache.h"
+#include "formats/stored_records.h"
 #include "platform/lock.h"
 
 namespace vx::codecs {
@@ -59,16 +60,20 @@ uint32_t image_size(int32_t width, int32_t height, uint32_t bits) {
 
 VfwDecompressor* VfwDecompressor::create(const BITMAPINFOHEADER* format, uint32_t formatSize) {
     if (format == nullptr || formatSize < kHeaderSize) return nullptr;
-    if (format->biCompression == 0) return nullptr;  // uncompressed: nothing to decode
+    // The stored bytes go to the codec as they are; decisions here read them
+    // field by field.
+    BITMAPINFOHEADER stored{};
+    read_bitmap_header(format, formatSize, &stored);
+    if (stored.biCompression == 0) return nullptr;  // uncompressed: nothing to decode
 
     // The header as far as the stored format holds it, then the colour table
     // of an 8-bit format, zero where the stored format ends early.
-    uint32_t header = format->biSize < kHeaderSize ? kHeaderSize : format->biSize;
+    uint32_t header = stored.biSize < kHeaderSize ? kHeaderSize : stored.biSize;
     if (header > formatSize) header = formatSize;
     uint64_t size = header;
-    if (format->biBitCount == 8) {
+    if (stored.biBitCount == 8) {
         const uint32_t colours =
-            format->biClrUsed == 0 || format->biClrUsed > 256 ? 256 : format->biClrUsed;
+            stored.biClrUsed == 0 || stored.biClrUsed > 256 ? 256 : stored.biClrUsed;
         size += uint64_t{colours} * 4;
     }
 
@@ -87,9 +92,9 @@ VfwDecompressor* VfwDecompressor::create(const BITMAPINFOHEADER* format, uint32_
     d->inputSize_ = static_cast<uint32_t>(size);
     std::memcpy(d->input_.get(), format, size < formatSize ? size : formatSize);
     d->input()->biSize = header;
-    if (format->biBitCount == 8 && format->biClrUsed > 256) d->input()->biClrUsed = 256;
+    if (stored.biBitCount == 8 && stored.biClrUsed > 256) d->input()->biClrUsed = 256;
 
-    const BITMAPINFOHEADER test = output_format(format->biWidth, format->biHeight, 0, 32);
+    const BITMAPINFOHEADER test = output_format(stored.biWidth, stored.biHeight, 0, 32);
     d->can32_ = send(probe, platform::kIcmDecompressQuery, d->input(), &test) == platform::kIcErrOk;
     // The decompressor starts closed; its first use opens a codec again.
     platform::codec_close(probe);
