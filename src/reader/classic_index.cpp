@@ -96,15 +96,11 @@ uint16_t prefix_of_stream(int32_t stream) {
 
 // Does the chunk header at `position` carry the id of `e`?
 bool chunk_matches(const HostFile& file, int64_t position, const RawEntry& e) {
-    if (position < 0) return false;
-    unsigned char h[12];
-    if (!file.read(static_cast<uint64_t>(position), h, 12) &&
-        !file.read(static_cast<uint64_t>(position), h, 8))
+    RiffChunk c;
+    if (position < 0 || !RiffWalker(file).at(static_cast<uint64_t>(position), file.size(), &c))
         return false;
-    if (le32(h) == e.ckid) return true;
     // An interleave record is indexed by its list type.
-    return is_list_id(le32(h)) && file.holds(static_cast<uint64_t>(position), 12) &&
-           le32(h + 8) == e.ckid;
+    return c.id == e.ckid || (c.typed && c.listType == e.ckid);
 }
 
 // Where the index's offsets count from. The header flag says relative to the
@@ -267,12 +263,12 @@ void complete_from_movie_list(RiffWalker& walker, const RiffChunk& movi, int64_t
 constexpr uint32_t kPadProbes = 16;
 
 bool padded_entry(const HostFile& file, const AviIndexEntry& e, uint32_t* trueSize) {
-    if (e.size == 0 || (e.size & 1u) != 0 || e.offset < 8) return false;
-    unsigned char h[8];
-    if (!file.read(e.offset - 8, h, 8)) return false;
-    const uint32_t declared = le32(h + 4);
-    if ((declared & 1u) == 0 || declared + 1 != e.size) return false;
-    *trueSize = declared;
+    RiffChunk c;
+    if (e.size == 0 || (e.size & 1u) != 0 || e.offset < 8 ||
+        !RiffWalker(file).at(e.offset - 8, file.size(), &c))
+        return false;
+    if ((c.size & 1u) == 0 || c.size + 1 != e.size) return false;
+    *trueSize = c.size;
     return true;
 }
 
