@@ -14,7 +14,6 @@ namespace vx::reader {
 
 namespace {
 
-constexpr int kLine = 205;
 constexpr uint32_t kHeaderSize = 24;
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;
@@ -183,7 +182,7 @@ VXRESULT load_odml_index(AviReader* reader, RiffWalker& walker, const RiffChunk&
     const VXRESULT err = loader.load(indx);
     if (err == 0) return 0;
     clear_index(target);
-    return record(err, kSrcOdml, kLine);
+    return record(err, site::odml::kIndex);
 }
 
 }  // namespace vx::reader

@@ -681,7 +681,8 @@ TEST_F(ReaderIndex, MalformedOpenDmlIndexFailsTheOpen) {
         SCOPED_TRACE(c.name);
         VxHostErrorClear();
         EXPECT_EQ(open(odml_file(c.indx, c.tail)), AVIERR_FILEREAD);
-        EXPECT_EQ(host_log(), (Log{{AVIERR_BADFORMAT, kOdml, 205}, {AVIERR_FILEREAD, kVfw, 409}}));
+        EXPECT_EQ(host_log(), (Log{{AVIERR_BADFORMAT, site::odml::kIndex},
+                                   {AVIERR_FILEREAD, site::vfw::kOdmlIndex}}));
     }
 }
 
