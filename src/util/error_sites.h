@@ -176,7 +176,8 @@ inline constexpr const ErrorSite& kFramePointer = named_site("vfw::kFramePointer
 }  // namespace site::vfw
 
 namespace site::odml {
-// Every failure of the OpenDML index loader.
+// Every failure of the OpenDML index loader; the reason goes to the failure
+// detail (util/failure_detail.h).
 inline constexpr const ErrorSite& kIndex = named_site("odml::kIndex");
 }  // namespace site::odml
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <VexaInfo.h>
-
 #include <vxmedia/vxtypes.h>
 
 #include "util/error_sites.h"
@@ -11,8 +10,10 @@
 namespace vx {
 
 // Reports a failure to the host; the export returns what the host returns.
-inline VXRESULT record(VXRESULT code, const ErrorSite& site) {
-    return RecordAVIError(code, site.source, site.line);
-}
+VXRESULT record(VXRESULT code, const ErrorSite& site);
+
+// The same for a site that stands for several faults: `detail` says which one
+// and with what values, for this thread's failure detail (failure_detail.h).
+VXRESULT record(VXRESULT code, const ErrorSite& site, const char* detail);
 
 }  // namespace vx

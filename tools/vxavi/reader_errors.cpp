@@ -8,6 +8,7 @@
 
 #include "printing.h"
 #include "util/error_sites.h"
+#include "util/failure_detail.h"
 
 namespace vxavi {
 
@@ -67,7 +68,13 @@ std::string describe_failure(int32_t result, const std::string& path, const std:
             kind = "damaged AVI file:";
     }
     std::string msg = kind + " " + path + " (";
-    if (site != nullptr) msg += std::string(site->meaning) + "; ";
+    if (site != nullptr) {
+        msg += site->meaning;
+        // Which of the faults the site stands for, where the library kept it.
+        const char* detail = vxInternalFailureDetail(site->source, site->line);
+        if (*detail != '\0') msg += std::string(": ") + detail;
+        msg += "; ";
+    }
     if (logged) {
         first.source[sizeof first.source - 1] = '\0';
         msg += std::string(first.source) + ":" + std::to_string(first.line) + " ";
