@@ -37,17 +37,16 @@ struct AviFrameDecoder {
 
 namespace {
 
-using vx::kSrcVfwCodec;
 using vx::record;
 using vx::codecs::image_size;
 using vx::codecs::VfwDecompressor;
+namespace site = vx::site;
 
 constexpr FOURCC kVids = vx::fourcc("vids");
 constexpr FOURCC kDib = vx::fourcc("DIB ");
 constexpr FOURCC kRle = vx::fourcc("RLE ");
 constexpr FOURCC kRle0 = vx::fourcc("RLE0");
 constexpr uint32_t kHeader = sizeof(BITMAPINFOHEADER);
-constexpr int kReadLine = 1359;
 // Pictures are sized from the file's header; past this they are refused as
 // memory that cannot be had, rather than tried.
 constexpr uint32_t kMaxPicture = 256u << 20;
@@ -81,8 +80,9 @@ uint32_t colours_of(const BITMAPINFOHEADER& f) {
 }
 
 // Fails set-up: the handle goes unless the recorder says to keep it.
-VXRESULT fail_init(AviFrameDecoder* d, AviFrameDecoder** out, VXRESULT code, int line) {
-    const VXRESULT rc = record(code, kSrcVfwCodec, line);
+VXRESULT fail_init(AviFrameDecoder* d, AviFrameDecoder** out, VXRESULT code,
+                   const vx::ErrorSite& where) {
+    const VXRESULT rc = record(code, where);
     if (rc != 0) {
         release(d);
         *out = nullptr;
@@ -98,7 +98,7 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     // A stored format shorter than its header is no video format at all.
     if (s == nullptr || s->header.fccType != kVids || s->format == nullptr ||
         s->formatSize < kHeader)
-        return fail_init(d, out, AVIERR_BADPARAM, 81);
+        return fail_init(d, out, AVIERR_BADPARAM, site::codec::kNoVideo);
     const auto* stored = static_cast<const BITMAPINFOHEADER*>(s->format);  // handed to the codec as stored
     BITMAPINFOHEADER& o = d->output.header;
     vx::read_bitmap_header(s->format, kHeader, &o);
@@ -106,31 +106,36 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     d->decompressor = VfwDecompressor::create(stored, s->formatSize);
     if (d->decompressor != nullptr) {
         if (!d->decompressor->get_output_format(&o))
-            return fail_init(d, out, AVIERR_COMPRESSOR, 93);
+            return fail_init(d, out, AVIERR_COMPRESSOR, site::codec::kOutputFormat);
         const uint32_t size = image_size(o.biWidth, o.biHeight, o.biBitCount);
-        if (size == 0) return fail_init(d, out, AVIERR_COMPRESSOR, 93);
+        if (size == 0) return fail_init(d, out, AVIERR_COMPRESSOR, site::codec::kOutputFormat);
         o.biSizeImage =
             size < r->mainHeader.dwSuggestedBufferSize ? r->mainHeader.dwSuggestedBufferSize : size;
         if (o.biClrUsed > 256) o.biClrUsed = 256;
-        if (o.biSizeImage > kMaxPicture) return fail_init(d, out, AVIERR_MEMORY, 111);
+        if (o.biSizeImage > kMaxPicture)
+            return fail_init(d, out, AVIERR_MEMORY, site::codec::kPictureMemory);
         if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
             d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (d->outputBuffer == nullptr) return fail_init(d, out, AVIERR_MEMORY, 111);
+            if (d->outputBuffer == nullptr)
+                return fail_init(d, out, AVIERR_MEMORY, site::codec::kPictureMemory);
         }
         d->decodeWidth = -1;
         d->decodeHeight = -1;
     } else {
         const FOURCC handler = s->header.fccHandler;
         if (handler != 0 && handler != kDib && handler != kRle && handler != kRle0)
-            return fail_init(d, out, AVIERR_COMPRESSOR, 134);
-        if (o.biCompression != 0) return fail_init(d, out, AVIERR_COMPRESSOR, 144);
+            return fail_init(d, out, AVIERR_COMPRESSOR, site::codec::kNoCodec);
+        if (o.biCompression != 0)
+            return fail_init(d, out, AVIERR_COMPRESSOR, site::codec::kCompressed);
         o.biCompression = 0;
         o.biSizeImage = image_size(o.biWidth, o.biHeight, o.biBitCount);
-        if (o.biSizeImage == 0) return fail_init(d, out, AVIERR_BADPARAM, 81);
-        if (o.biSizeImage > kMaxPicture) return fail_init(d, out, AVIERR_MEMORY, 157);
+        if (o.biSizeImage == 0) return fail_init(d, out, AVIERR_BADPARAM, site::codec::kNoVideo);
+        if (o.biSizeImage > kMaxPicture)
+            return fail_init(d, out, AVIERR_MEMORY, site::codec::kImageMemory);
         if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
             d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (d->outputBuffer == nullptr) return fail_init(d, out, AVIERR_MEMORY, 157);
+            if (d->outputBuffer == nullptr)
+                return fail_init(d, out, AVIERR_MEMORY, site::codec::kImageMemory);
         }
         if (o.biClrUsed > 256) o.biClrUsed = 256;
         if (o.biClrUsed != 0 && stored->biSize < s->formatSize) {
@@ -150,14 +155,15 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
 // Makes room for `bytes` in the read buffer; 0 or the recorded error.
 VXRESULT reserve_read(AviFrameDecoder* d, int64_t position, uint32_t bytes) {
     if (d->readBuffer != nullptr && d->readCapacity >= bytes) return 0;
-    const int line = d->readBuffer == nullptr ? 294 : 310;
+    const vx::ErrorSite& where =
+        d->readBuffer == nullptr ? site::codec::kReadMemory : site::codec::kReadGrow;
     // The index entry's bytes must be in the file before they size a buffer.
     if (!vx::reader::frame_in_file(d->reader, position))
-        return record(AVIERR_FILEREAD, vx::kSrcVfw, kReadLine);
+        return record(AVIERR_FILEREAD, site::vfw::kFrameRead);
     vx::platform::global_free(d->readBuffer);
     d->readBuffer = vx::platform::global_alloc_locked(bytes);
     d->readCapacity = d->readBuffer != nullptr ? bytes : 0;
-    return d->readBuffer != nullptr ? 0 : record(AVIERR_MEMORY, kSrcVfwCodec, line);
+    return d->readBuffer != nullptr ? 0 : record(AVIERR_MEMORY, where);
 }
 
 // Draws frame bytes that are not a whole stored image: run-length coded
@@ -188,7 +194,7 @@ VXAPI VXRESULT VXCALL aviGetFrameInit(AviReader* reader, AviFrameDecoder** outDe
     }
     d->lastDecoded = -1;
     d->reader = reader;
-    if (reader == nullptr) return fail_init(d, outDecoder, AVIERR_BADPARAM, 81);
+    if (reader == nullptr) return fail_init(d, outDecoder, AVIERR_BADPARAM, site::codec::kNoVideo);
     return set_up(d, outDecoder);
 }
 
@@ -197,7 +203,7 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     if (d == nullptr || pixels == nullptr || owned == nullptr) return AVIERR_BADPARAM;
     AviReader* r = d->reader;
     const AviStreamRecord* s = r != nullptr ? video_stream(r) : nullptr;
-    if (!d->complete || s == nullptr) return record(AVIERR_BADPARAM, kSrcVfwCodec, 81);
+    if (!d->complete || s == nullptr) return record(AVIERR_BADPARAM, site::codec::kNoVideo);
     const AVIStreamHeader& h = s->header;
     const BITMAPINFOHEADER& o = d->output.header;
 
@@ -226,7 +232,7 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     auto take_block = [&]() -> VXRESULT {
         if (perCall == nullptr) {
             perCall = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (perCall == nullptr) return record(AVIERR_MEMORY, kSrcVfwCodec, 266);
+            if (perCall == nullptr) return record(AVIERR_MEMORY, site::codec::kCallMemory);
         }
         return 0;
     };
@@ -242,14 +248,14 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     for (int64_t i = start; i <= f; ++i) {
         uint32_t bytes = 0;
         if (const VXRESULT rc =
-                vx::reader::read_frame_at(r, i, nullptr, &bytes, nullptr, kReadLine))
+                vx::reader::read_frame_at(r, i, nullptr, &bytes, nullptr, site::vfw::kFrameRead))
             return fail(rc);
         uint32_t flags = 0;
         if (bytes != 0) {
             if (const VXRESULT rc = reserve_read(d, i, bytes)) return fail(rc);
             uint32_t size = d->readCapacity;
-            if (const VXRESULT rc =
-                    vx::reader::read_frame_at(r, i, d->readBuffer, &size, &flags, kReadLine))
+            if (const VXRESULT rc = vx::reader::read_frame_at(r, i, d->readBuffer, &size, &flags,
+                                                              site::vfw::kFrameRead))
                 return fail(rc);
             bytes = size;
         }
@@ -266,7 +272,7 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
             const bool fits = need != 0 && need <= o.biSizeImage;
             if (!fits || !d->decompressor->decompress(d->readBuffer, bytes, flags, d->decodeWidth,
                                                       d->decodeHeight, 0, result))
-                record(AVIERR_COMPRESSOR, kSrcVfwCodec, 337);
+                record(AVIERR_COMPRESSOR, site::codec::kDecompress);
         } else if (bytes != 0) {
             if (bytes == o.biSizeImage) {
                 result = d->readBuffer;

@@ -23,11 +23,12 @@ public:
     VXRESULT run();
 
 private:
-    VXRESULT fail(VXRESULT code, int line) { return record(code, kSrcVfw, line); }
+    VXRESULT fail(VXRESULT code, const ErrorSite& site) { return record(code, site); }
     VXRESULT walk_header_list(const RiffChunk& hdrl);
     VXRESULT walk_stream_list(const RiffChunk& strl, uint32_t stream);
     VXRESULT handle_chunk(const RiffChunk& c, uint32_t stream);
-    VXRESULT read_blob(const RiffChunk& c, void** data, uint32_t* size, int memLine, int readLine);
+    VXRESULT read_blob(const RiffChunk& c, void** data, uint32_t* size, const ErrorSite& memSite,
+                       const ErrorSite& readSite);
     VXRESULT load_indx(const RiffChunk& c, uint32_t stream);
     void choose_streams();
     void settle_audio_sample_size();
@@ -42,30 +43,33 @@ VXRESULT Opener::run() {
     const uint64_t fileEnd = walker_.file().size();
     walker_.seek(0);
     if (!walker_.find(fileEnd, fourcc("RIFF"), fourcc("AVI "), &form))
-        return fail(AVIERR_BADFORMAT, 108);
+        return fail(AVIERR_BADFORMAT, site::vfw::kNoRiffForm);
     if (!walker_.find(form.end, fourcc("LIST"), fourcc("hdrl"), &hdrl))
-        return fail(AVIERR_BADFORMAT, 117);
-    if (!walker_.find(hdrl.end, fourcc("avih"), 0, &avih)) return fail(AVIERR_BADFORMAT, 126);
+        return fail(AVIERR_BADFORMAT, site::vfw::kNoHeaderList);
+    if (!walker_.find(hdrl.end, fourcc("avih"), 0, &avih))
+        return fail(AVIERR_BADFORMAT, site::vfw::kNoMainHeader);
 
     const uint32_t n = avih.size < sizeof(MainAVIHeader) ? avih.size : sizeof(MainAVIHeader);
     unsigned char buf[sizeof(MainAVIHeader)] = {};
-    if (!walker_.read(avih, 0, buf, n)) return fail(AVIERR_FILEREAD, 136);
+    if (!walker_.read(avih, 0, buf, n)) return fail(AVIERR_FILEREAD, site::vfw::kMainHeaderCut);
     r_->mainHeader = MainAVIHeader{};
     read_main_header(buf, n, &r_->mainHeader);
     walker_.leave(avih);
 
     const uint32_t streams = r_->mainHeader.dwStreams;
-    if (streams == 0 || streams > kMaxStreams) return fail(AVIERR_BADFORMAT, 148);
+    if (streams == 0 || streams > kMaxStreams)
+        return fail(AVIERR_BADFORMAT, site::vfw::kStreamCount);
     r_->streams = static_cast<AviStreamRecord*>(std::calloc(streams, sizeof(AviStreamRecord)));
-    if (r_->streams == nullptr) return fail(AVIERR_MEMORY, 155);
+    if (r_->streams == nullptr) return fail(AVIERR_MEMORY, site::vfw::kStreamMemory);
     r_->videoStream = -1;
     r_->audioStream = -1;
 
     if (VXRESULT err = walk_header_list(hdrl)) return err;
 
     for (uint32_t j = 0; j < streams; ++j) {
-        if (r_->streams[j].header.fccType == 0) return fail(AVIERR_BADFORMAT, 233);
-        if (r_->streams[j].format == nullptr) return fail(AVIERR_BADFORMAT, 238);
+        if (r_->streams[j].header.fccType == 0)
+            return fail(AVIERR_BADFORMAT, site::vfw::kNoStreamHeader);
+        if (r_->streams[j].format == nullptr) return fail(AVIERR_BADFORMAT, site::vfw::kNoFormat);
     }
     choose_streams();
     walker_.leave(hdrl);
@@ -75,8 +79,9 @@ VXRESULT Opener::run() {
     if (r_->videoIndex.count == 0 && r_->audioIndex.count == 0) {
         RiffChunk movi;
         if (!walker_.find(form.end, fourcc("LIST"), fourcc("movi"), &movi))
-            return fail(AVIERR_BADFORMAT, 289);
-        if (load_classic_index(r_, walker_, movi, form) != 0) return fail(AVIERR_FILEREAD, 302);
+            return fail(AVIERR_BADFORMAT, site::vfw::kNoMovieList);
+        if (load_classic_index(r_, walker_, movi, form) != 0)
+            return fail(AVIERR_FILEREAD, site::vfw::kIndex);
     }
     settle_audio_sample_size();
     return 0;
@@ -124,7 +129,7 @@ VXRESULT Opener::walk_header_list(const RiffChunk& hdrl) {
     RiffChunk c;
     while (walker_.enter(hdrl.end, &c)) {
         if (c.id == fourcc("LIST") && c.listType == fourcc("strl")) {
-            if (seen == streams) return fail(AVIERR_BADFORMAT, 200);
+            if (seen == streams) return fail(AVIERR_BADFORMAT, site::vfw::kMoreStreamLists);
             if (VXRESULT err = walk_stream_list(c, seen)) return err;
             ++seen;
         } else {
@@ -134,7 +139,7 @@ VXRESULT Opener::walk_header_list(const RiffChunk& hdrl) {
         }
         walker_.leave(c);
     }
-    if (seen < streams) return fail(AVIERR_BADFORMAT, 173);
+    if (seen < streams) return fail(AVIERR_BADFORMAT, site::vfw::kFewerStreamLists);
     return 0;
 }
 
@@ -152,7 +157,7 @@ VXRESULT Opener::handle_chunk(const RiffChunk& c, uint32_t stream) {
     if (c.id == fourcc("dmlh")) {
         const uint32_t n = c.size < 4 ? c.size : 4;
         unsigned char b[4] = {};
-        if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, 389);
+        if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, site::vfw::kOdmlHeaderCut);
         ByteReader(b, n).field(r_->mainHeader.dwTotalFrames);
         return 0;
     }
@@ -163,31 +168,33 @@ VXRESULT Opener::handle_chunk(const RiffChunk& c, uint32_t stream) {
         s.header.dwQuality = 0xFFFFFFFFu;
         const uint32_t n = c.size < sizeof(AVIStreamHeader) ? c.size : sizeof(AVIStreamHeader);
         unsigned char b[sizeof(AVIStreamHeader)];
-        if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, 352);
+        if (!walker_.read(c, 0, b, n)) return fail(AVIERR_FILEREAD, site::vfw::kStreamHeaderCut);
         read_stream_header(b, n, &s.header);
         return 0;
     }
     if (c.id == fourcc("strf")) {
         if (s.format != nullptr) return 0;
-        return read_blob(c, &s.format, &s.formatSize, 360, 363);
+        return read_blob(c, &s.format, &s.formatSize, site::vfw::kFormatMemory,
+                         site::vfw::kFormatCut);
     }
     if (c.id == fourcc("strd")) {
         if (s.codecData != nullptr) return 0;
-        return read_blob(c, &s.codecData, &s.codecDataSize, 375, 378);
+        return read_blob(c, &s.codecData, &s.codecDataSize, site::vfw::kCodecDataMemory,
+                         site::vfw::kCodecDataCut);
     }
     if (c.id == fourcc("indx")) return load_indx(c, stream);
     return 0;
 }
 
-VXRESULT Opener::read_blob(const RiffChunk& c, void** data, uint32_t* size, int memLine,
-                           int readLine) {
+VXRESULT Opener::read_blob(const RiffChunk& c, void** data, uint32_t* size,
+                           const ErrorSite& memSite, const ErrorSite& readSite) {
     // The size comes from the file: it must be there before it sizes memory.
-    if (!walker_.file().holds(c.dataPos(), c.size)) return fail(AVIERR_FILEREAD, readLine);
+    if (!walker_.file().holds(c.dataPos(), c.size)) return fail(AVIERR_FILEREAD, readSite);
     void* p = std::malloc(c.size ? c.size : 1);
-    if (p == nullptr) return fail(AVIERR_MEMORY, memLine);
+    if (p == nullptr) return fail(AVIERR_MEMORY, memSite);
     if (!walker_.read(c, 0, p, c.size)) {
         std::free(p);
-        return fail(AVIERR_FILEREAD, readLine);
+        return fail(AVIERR_FILEREAD, readSite);
     }
     *data = p;
     *size = c.size;
@@ -210,7 +217,8 @@ VXRESULT Opener::load_indx(const RiffChunk& c, uint32_t stream) {
     } else {
         return 0;
     }
-    if (load_odml_index(r_, walker_, c, s, target) != 0) return fail(AVIERR_FILEREAD, 409);
+    if (load_odml_index(r_, walker_, c, s, target) != 0)
+        return fail(AVIERR_FILEREAD, site::vfw::kOdmlIndex);
     return 0;
 }
 
@@ -230,15 +238,15 @@ void release_contents(AviReader* r) {
 }
 
 VXRESULT open(AviReader** outReader, HANDLE fileRef, const char* fileName) {
-    if (outReader == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, 76);
+    if (outReader == nullptr) return record(AVIERR_BADPARAM, site::vfw::kOpen);
     auto* r = static_cast<AviReader*>(std::calloc(1, sizeof(AviReader)));
-    if (r == nullptr) return record(AVIERR_MEMORY, kSrcVfw, 76);
+    if (r == nullptr) return record(AVIERR_MEMORY, site::vfw::kOpen);
     r->videoStream = -1;
     r->audioStream = -1;
 
     VXRESULT err = 0;
     if (SetFilePointer64(fileRef, nullptr, nullptr, 0) != 0) {
-        err = record(AVIERR_FILEREAD, kSrcVfw, 81);
+        err = record(AVIERR_FILEREAD, site::vfw::kRewind);
     } else {
         r->fileRef = fileRef;
         // A name that does not fit is not cut to another file's name: such a
@@ -249,7 +257,7 @@ VXRESULT open(AviReader** outReader, HANDLE fileRef, const char* fileName) {
         }
         HostFile file(fileRef);
         if (!file.init()) {
-            err = record(AVIERR_FILEREAD, kSrcVfw, 97);
+            err = record(AVIERR_FILEREAD, site::vfw::kFileSize);
         } else {
             RiffWalker walker(file);
             r->riffParser = &walker;

@@ -326,7 +326,7 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
             entries.reserve(256);
             rebuild(walker, movi, movi.dataPos() + 4, 0, &entries);
         } catch (const std::bad_alloc&) {
-            return record(AVIERR_MEMORY, kSrcVfw, 477);
+            return record(AVIERR_MEMORY, site::vfw::kIdx1Memory);
         }
         raw.use_memory(std::move(entries));
     }
@@ -340,10 +340,10 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
         try {
             entries.reserve(static_cast<std::size_t>(raw.count()) + 16);
             if (!raw.for_each([&](const RawEntry& e) { entries.push_back(e); }))
-                return record(AVIERR_FILEREAD, kSrcVfw, 459);
+                return record(AVIERR_FILEREAD, site::vfw::kIdx1Read);
             complete_from_movie_list(walker, movi, base, &entries);
         } catch (const std::bad_alloc&) {
-            return record(AVIERR_MEMORY, kSrcVfw, 477);
+            return record(AVIERR_MEMORY, site::vfw::kIdx1Memory);
         }
         raw.use_memory(std::move(entries), false);
     }
@@ -357,7 +357,8 @@ VXRESULT load_classic_index(AviReader* reader, RiffWalker& walker, const RiffChu
     if (!ok) {
         clear_index(&reader->videoIndex);
         clear_index(&reader->audioIndex);
-        return record(found ? AVIERR_FILEREAD : AVIERR_MEMORY, kSrcVfw, found ? 459 : 477);
+        return found ? record(AVIERR_FILEREAD, site::vfw::kIdx1Read)
+                     : record(AVIERR_MEMORY, site::vfw::kIdx1Memory);
     }
     // A walked movie list has the headers' sizes already.
     if (found) unpad_sizes(file, &reader->videoIndex, &reader->audioIndex);

@@ -17,11 +17,6 @@ using namespace vx::reader;
 
 namespace {
 
-// Report lines of the argument checks of exports that have no other line.
-constexpr int kLineCloseArgs = 1240;
-constexpr int kLineSetFileRefArgs = 1250;
-constexpr int kLineFrameDataArgs = 1260;
-
 const AVIStreamHeader* stream_header(const AviReader* r, int32_t stream) {
     if (stream < 0 || static_cast<uint32_t>(stream) >= r->mainHeader.dwStreams) return nullptr;
     return &r->streams[stream].header;
@@ -34,7 +29,7 @@ VXAPI VXRESULT VXCALL aviOpen(AviReader** outReader, HANDLE fileRef, const char*
 }
 
 VXAPI VXRESULT VXCALL aviSetFileRef(AviReader* reader, HANDLE fileRef) {
-    if (reader == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, kLineSetFileRefArgs);
+    if (reader == nullptr) return record(AVIERR_BADPARAM, site::vfw::kSetFileRefArgs);
     const HANDLE old = reader->fileRef;
     reader->fileRef = fileRef;
     // Blocks keyed by the old value would be found again if the host reused
@@ -44,7 +39,7 @@ VXAPI VXRESULT VXCALL aviSetFileRef(AviReader* reader, HANDLE fileRef) {
 }
 
 VXAPI VXRESULT VXCALL aviClose(AviReader* reader) {
-    if (reader == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, kLineCloseArgs);
+    if (reader == nullptr) return record(AVIERR_BADPARAM, site::vfw::kCloseArgs);
     cache::release_reader(reader);
     release_contents(reader);
     reader->fileRef = INVALID_HANDLE_VALUE;
@@ -68,26 +63,27 @@ VXAPI AviStreamRecord* VXCALL aviGetAVIStream(AviReader* reader, uint32_t stream
 
 VXAPI VXRESULT VXCALL aviReadFrame(AviReader* reader, int32_t frame, void* buffer, uint32_t* size,
                                    uint32_t* flags) {
-    if (reader == nullptr || size == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, 1359);
+    if (reader == nullptr || size == nullptr) return record(AVIERR_BADPARAM, site::vfw::kFrameRead);
     const AVIStreamHeader* h = stream_header(reader, reader->videoStream);
-    if (h == nullptr) return record(AVIERR_FILEREAD, kSrcVfw, 1359);
+    if (h == nullptr) return record(AVIERR_FILEREAD, site::vfw::kFrameRead);
     return read_frame_at(reader, static_cast<int64_t>(frame) + h->dwStart, buffer, size, flags,
-                         1359);
+                         site::vfw::kFrameRead);
 }
 
 VXAPI VXRESULT VXCALL aviReadFramePtr(AviReader* reader, int32_t frame, unsigned char** data,
                                       uint32_t* size, uint32_t* flags, int32_t noCopy) {
     if (data != nullptr) *data = nullptr;
-    if (reader == nullptr || size == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, 1420);
+    if (reader == nullptr || size == nullptr)
+        return record(AVIERR_BADPARAM, site::vfw::kFramePointer);
     const AVIStreamHeader* h = stream_header(reader, reader->videoStream);
     const AviStreamIndex& index = reader->videoIndex;
     if (data == nullptr) {
-        if (h == nullptr) return record(AVIERR_FILEREAD, kSrcVfw, 1359);
-        return read_frame_at(reader, static_cast<int64_t>(frame) + h->dwStart, nullptr, size,
-                             flags, 1359);
+        if (h == nullptr) return record(AVIERR_FILEREAD, site::vfw::kFrameRead);
+        return read_frame_at(reader, static_cast<int64_t>(frame) + h->dwStart, nullptr, size, flags,
+                             site::vfw::kFrameRead);
     }
     if (h == nullptr || index.count == 0 || index.entries == nullptr)
-        return record(AVIERR_FILEREAD, kSrcVfw, 1420);
+        return record(AVIERR_FILEREAD, site::vfw::kFramePointer);
     int64_t p = static_cast<int64_t>(frame) + h->dwStart;
     const int64_t lastSample = static_cast<int64_t>(h->dwStart) + h->dwLength - 1;
     if (p > lastSample) p = lastSample;
@@ -98,7 +94,7 @@ VXAPI VXRESULT VXCALL aviReadFramePtr(AviReader* reader, int32_t frame, unsigned
     if (flags != nullptr) *flags = e.flags;
     if (cache::read_pointer(reader, data, e.size, e.offset, noCopy != 0) != 0) {
         *data = nullptr;
-        return record(AVIERR_FILEREAD, kSrcVfw, 1420);
+        return record(AVIERR_FILEREAD, site::vfw::kFramePointer);
     }
     return 0;
 }
@@ -111,7 +107,8 @@ VXAPI VXRESULT VXCALL aviReadFramePtrRelease(void* data) {
 VXAPI VXRESULT VXCALL aviReadData(AviReader* reader, int32_t stream, uint32_t start,
                                   uint32_t count, void* buffer, uint32_t* size, uint32_t* flags,
                                   uint32_t* chunkId) {
-    if (reader == nullptr || size == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, 1002);
+    if (reader == nullptr || size == nullptr)
+        return record(AVIERR_BADPARAM, site::vfw::kDataStream);
     int32_t s = stream;
     if (stream == 0)
         s = reader->videoStream;
@@ -120,10 +117,10 @@ VXAPI VXRESULT VXCALL aviReadData(AviReader* reader, int32_t stream, uint32_t st
     const AVIStreamHeader* h = stream_header(reader, s);
     // Only the video and the audio stream have an index to read by.
     if (h == nullptr || (s != reader->videoStream && s != reader->audioStream))
-        return record(AVIERR_BADPARAM, kSrcVfw, 1002);
-    if (start < h->dwStart) return record(AVIERR_BADPARAM, kSrcVfw, 1005);
+        return record(AVIERR_BADPARAM, site::vfw::kDataStream);
+    if (start < h->dwStart) return record(AVIERR_BADPARAM, site::vfw::kDataBeforeStart);
     if (static_cast<uint64_t>(start) + count > static_cast<uint64_t>(h->dwStart) + h->dwLength)
-        return record(AVIERR_BADPARAM, kSrcVfw, 1008);
+        return record(AVIERR_BADPARAM, site::vfw::kDataPastEnd);
     if (count == 0) {
         *size = 0;
         return 0;
@@ -132,7 +129,11 @@ VXAPI VXRESULT VXCALL aviReadData(AviReader* reader, int32_t stream, uint32_t st
     const AviStreamIndex& index = audio ? reader->audioIndex : reader->videoIndex;
     SampleRequest req{&index, h, start, count, buffer, *size, false};
     SampleResult result;
-    if (VXRESULT err = read_samples(reader, req, {1119, 1172, 1182, 1222}, &result)) return err;
+    if (VXRESULT err = read_samples(reader, req,
+                                    {site::vfw::kDataNotIndexed, site::vfw::kDataVariable,
+                                     site::vfw::kDataBuffer, site::vfw::kDataRead},
+                                    &result))
+        return err;
     *size = result.bytes;
     if (flags != nullptr) *flags = result.flags;
     if (chunkId != nullptr) *chunkId = index.chunkId;
@@ -142,9 +143,9 @@ VXAPI VXRESULT VXCALL aviReadData(AviReader* reader, int32_t stream, uint32_t st
 VXAPI VXRESULT VXCALL aviReadAudSamples(AviReader* reader, uint32_t start, uint32_t* count,
                                         void* buffer, uint32_t* size) {
     if (reader == nullptr || count == nullptr || size == nullptr)
-        return record(AVIERR_BADPARAM, kSrcVfw, 858);
+        return record(AVIERR_BADPARAM, site::vfw::kAudioSamples);
     const AVIStreamHeader* h = stream_header(reader, reader->audioStream);
-    if (h == nullptr) return record(AVIERR_INTERNAL, kSrcVfw, 858);
+    if (h == nullptr) return record(AVIERR_INTERNAL, site::vfw::kAudioSamples);
     const uint32_t d = h->dwSampleSize;
     if (d == 0) return 1;
     const uint64_t end = static_cast<uint64_t>(h->dwStart) + h->dwLength;
@@ -159,17 +160,21 @@ VXAPI VXRESULT VXCALL aviReadAudSamples(AviReader* reader, uint32_t start, uint3
     if (n == 0) return 0;
     SampleRequest req{&reader->audioIndex, h, start, *count, buffer, *size, true};
     SampleResult result;
-    return read_samples(reader, req, {858, 901, 906, 940}, &result);
+    return read_samples(reader, req,
+                        {site::vfw::kAudioSamples, site::vfw::kAudioVariable,
+                         site::vfw::kAudioBuffer, site::vfw::kAudioRead},
+                        &result);
 }
 
 VXAPI VXRESULT VXCALL aviFindKeyFrame(AviReader* reader, uint32_t* position) {
-    if (reader == nullptr || position == nullptr) return record(AVIERR_BADPARAM, kSrcVfw, 1050);
+    if (reader == nullptr || position == nullptr)
+        return record(AVIERR_BADPARAM, site::vfw::kKeyFrame);
     if (reader->indexFlags == 0) return 0;
     const AVIStreamHeader* h = stream_header(reader, reader->videoStream);
     const AviStreamIndex& index = reader->videoIndex;
     if (h == nullptr || index.count == 0 || index.entries == nullptr)
-        return record(AVIERR_BADPARAM, kSrcVfw, 1050);
-    if (*position < h->dwStart) return record(AVIERR_BADPARAM, kSrcVfw, 1053);
+        return record(AVIERR_BADPARAM, site::vfw::kKeyFrame);
+    if (*position < h->dwStart) return record(AVIERR_BADPARAM, site::vfw::kKeyFrameBeforeStart);
     int64_t p = *position;
     const int64_t end = static_cast<int64_t>(h->dwStart) + h->dwLength;
     if (p >= end) p = end - 1;
@@ -182,7 +187,7 @@ VXAPI VXRESULT VXCALL aviFindKeyFrame(AviReader* reader, uint32_t* position) {
 
 VXAPI VXRESULT VXCALL aviGetVideoFrameData(AviReader* reader, AviFrameInfo* info, uint32_t* size) {
     if (reader == nullptr || (info == nullptr && size == nullptr))
-        return record(AVIERR_BADPARAM, kSrcVfw, kLineFrameDataArgs);
+        return record(AVIERR_BADPARAM, site::vfw::kFrameDataArgs);
     const AviStreamIndex& index = reader->videoIndex;
     if (info == nullptr) {
         *size = index.count * static_cast<uint32_t>(sizeof(AviFrameInfo));
@@ -199,14 +204,14 @@ VXAPI VXRESULT VXCALL aviGetStreamSummary(AviReader* reader, int32_t stream,
                                           AviStreamSummary* summary) {
     if (summary != nullptr) std::memset(summary, 0, sizeof *summary);
     if (reader == nullptr || summary == nullptr || stream < 0)
-        return record(AVIERR_BADPARAM, kSrcVfw, 809);
+        return record(AVIERR_BADPARAM, site::vfw::kSummary);
     const AviStreamIndex* index = nullptr;
     if (stream == reader->videoStream)
         index = &reader->videoIndex;
     else if (stream == reader->audioStream)
         index = &reader->audioIndex;
     else
-        return record(AVIERR_BADPARAM, kSrcVfw, 809);
+        return record(AVIERR_BADPARAM, site::vfw::kSummary);
     uint64_t total = 0;
     summary->entries = index->count;
     for (uint32_t i = 0; i < index->count; ++i) {

@@ -53,7 +53,7 @@ void keep_cursor(AviReader* r, const Cursor& c) {
 
 }  // namespace
 
-VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLines& lines,
+VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadSites& sites,
                       SampleResult* result) {
     const AviStreamIndex& index = *req.index;
     const uint32_t d = req.header->dwSampleSize;
@@ -62,20 +62,20 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
                               : Cursor{0, req.header->dwStart};
     Cursor at;
     if (index.entries == nullptr || !find_entry(index, d, req.start, origin, &at))
-        return record(AVIERR_INTERNAL, kSrcVfw, lines.notFound);
+        return record(AVIERR_INTERNAL, sites.notFound);
     if (req.useAudioCursor) keep_cursor(r, at);
 
     uint64_t bytes;
     if (d != 0) {
         bytes = static_cast<uint64_t>(req.count) * d;
     } else {
-        if (req.count > 1) return record(AVIERR_UNSUPPORTED, kSrcVfw, lines.unsupported);
+        if (req.count > 1) return record(AVIERR_UNSUPPORTED, sites.unsupported);
         bytes = index.entries[at.entry].size;
     }
     result->flags = index.entries[at.entry].flags;
     if (req.buffer != nullptr && bytes > req.bufferSize)
-        return record(AVIERR_BUFFERTOOSMALL, kSrcVfw, lines.tooSmall);
-    if (bytes > UINT32_MAX) return record(AVIERR_BUFFERTOOSMALL, kSrcVfw, lines.tooSmall);
+        return record(AVIERR_BUFFERTOOSMALL, sites.tooSmall);
+    if (bytes > UINT32_MAX) return record(AVIERR_BUFFERTOOSMALL, sites.tooSmall);
     result->bytes = static_cast<uint32_t>(bytes);
     if (req.buffer == nullptr || req.count == 0) return 0;
 
@@ -90,7 +90,7 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
         const uint64_t len = d ? take * d : e.size;
         const int64_t pos = static_cast<int64_t>(e.offset + skip * d);
         if (len != 0 && VxPRead(r->fileRef, out, static_cast<uint32_t>(len), &pos) != 0)
-            return record(AVIERR_FILEREAD, kSrcVfw, lines.readFailed);
+            return record(AVIERR_FILEREAD, sites.readFailed);
         out += len;
         sample += take;
         remaining -= take;
@@ -98,7 +98,7 @@ VXRESULT read_samples(AviReader* r, const SampleRequest& req, const SampleReadLi
         // The next sample lies in a later entry: continue the walk from here.
         const Cursor next{at.entry + 1, at.start + n};
         if (!find_entry(index, d, sample, next, &at))
-            return record(AVIERR_INTERNAL, kSrcVfw, lines.notFound);
+            return record(AVIERR_INTERNAL, sites.notFound);
         if (req.useAudioCursor) keep_cursor(r, at);
     }
     return 0;
@@ -123,19 +123,19 @@ bool frame_in_file(const AviReader* r, int64_t position) {
 }
 
 VXRESULT read_frame_at(AviReader* r, int64_t position, void* buffer, uint32_t* size,
-                       uint32_t* flags, int line) {
+                       uint32_t* flags, const ErrorSite& site) {
     const AviIndexEntry* entry = video_entry(r, position);
-    if (entry == nullptr || size == nullptr) return record(AVIERR_FILEREAD, kSrcVfw, line);
+    if (entry == nullptr || size == nullptr) return record(AVIERR_FILEREAD, site);
     const AviIndexEntry& e = *entry;
     if (flags != nullptr) *flags = e.flags;
     if (buffer == nullptr) {
         *size = e.size;
         return 0;
     }
-    if (*size < e.size) return record(AVIERR_FILEREAD, kSrcVfw, line);
+    if (*size < e.size) return record(AVIERR_FILEREAD, site);
     *size = e.size;
     if (e.size != 0 && cache::read_into(r, buffer, e.size, e.offset) != 0)
-        return record(AVIERR_FILEREAD, kSrcVfw, line);
+        return record(AVIERR_FILEREAD, site);
     return 0;
 }
 

@@ -2,18 +2,20 @@
 // shared by raw data reads and audio sample reads.
 #pragma once
 
+#include <vxmedia/avireader.h>
+
 #include <cstdint>
 
-#include <vxmedia/avireader.h>
+#include "util/error_sites.h"
 
 namespace vx::reader {
 
-// Report lines of one caller of read_samples.
-struct SampleReadLines {
-    int notFound;
-    int unsupported;
-    int tooSmall;
-    int readFailed;
+// Report sites of one caller of read_samples.
+struct SampleReadSites {
+    const vx::ErrorSite& notFound;
+    const vx::ErrorSite& unsupported;
+    const vx::ErrorSite& tooSmall;
+    const vx::ErrorSite& readFailed;
 };
 
 struct SampleRequest {
@@ -33,7 +35,7 @@ struct SampleResult {
 
 // 0 or the recorded error. On failure after the byte count is known,
 // `result->bytes` still holds it.
-VXRESULT read_samples(AviReader* reader, const SampleRequest& req, const SampleReadLines& lines,
+VXRESULT read_samples(AviReader* reader, const SampleRequest& req, const SampleReadSites& sites,
                       SampleResult* result);
 
 // Whether the file holds the bytes of the video frame at an absolute index
@@ -42,6 +44,6 @@ bool frame_in_file(const AviReader* reader, int64_t position);
 
 // The frame read at an absolute video index position (clamped to the index).
 VXRESULT read_frame_at(AviReader* reader, int64_t position, void* buffer, uint32_t* size,
-                       uint32_t* flags, int line);
+                       uint32_t* flags, const vx::ErrorSite& site);
 
 }  // namespace vx::reader

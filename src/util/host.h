@@ -1,21 +1,19 @@
-// The library's side of the host support library: error recording with the
-// fixed source identifiers and line numbers the host logs.
+// The library's side of the host support library: error recording at the
+// fixed sites (source identifier and line number) the host logs.
 #pragma once
 
 #include <VexaInfo.h>
-
 #include <vxmedia/vxtypes.h>
+
+#include "util/error_sites.h"
 
 namespace vx {
 
-inline constexpr const char* kSrcVfw = "Src/VFW/vfw";
-inline constexpr const char* kSrcOdml = "Src/VFW/odml";
-inline constexpr const char* kSrcAviEasy = "Src/VFW/VfwAviEasy";
-inline constexpr const char* kSrcVfwCodec = "Src/VFW/vfwcodec";
-
 // Reports a failure to the host; the export returns what the host returns.
-inline VXRESULT record(VXRESULT code, const char* source, int line) {
-    return RecordAVIError(code, source, line);
-}
+VXRESULT record(VXRESULT code, const ErrorSite& site);
+
+// The same for a site that stands for several faults: `detail` says which one
+// and with what values, for this thread's failure detail (failure_detail.h).
+VXRESULT record(VXRESULT code, const ErrorSite& site, const char* detail);
 
 }  // namespace vx

@@ -95,7 +95,7 @@ VXAPI VXRESULT VXCALL avifileAddStream(AviWriter* writer, int32_t* outStream,
     if (outStream != nullptr) *outStream = static_cast<int32_t>(n);
 
     void* copy = std::malloc(formatSize == 0 ? 1 : formatSize);
-    if (copy == nullptr) return record(AVIERR_MEMORY, kSrcAviEasy, kLineAddStream);
+    if (copy == nullptr) return record(AVIERR_MEMORY, site::easy::kAddStream);
     if (formatSize != 0) std::memcpy(copy, format, formatSize);
 
     AviWriterStream& s = writer->streams[n];

@@ -79,7 +79,7 @@ VXRESULT end_record(WriterImpl* wi) {
     if (w->recordChunk.fccType == 0) return 0;
     w->recordChunk.fccType = 0;
     if (!complete_chunk(wi, &w->recordChunk))
-        return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineRecordEnd);
+        return record(AVIERR_FILEWRITE, site::easy::kRecordEnd);
     if (w->recordEntry < wi->index.count())
         wi->index.at(w->recordEntry).length = w->recordChunk.cksize;
     return 0;
@@ -97,7 +97,7 @@ VXAPI VXRESULT VXCALL avifileBeginWrite2(AviWriter* writer, int32_t stream, cons
     (void)flags;
     if (writer == nullptr || chunk == nullptr ||
         static_cast<uint32_t>(stream) >= writer->mainHeader.dwStreams)
-        return record(AVIERR_BADPARAM, kSrcAviEasy, kLineBadStream);
+        return record(AVIERR_BADPARAM, site::easy::kBadStream);
     WriterImpl* wi = impl(writer);
     wi->pending = nullptr;
     const auto n = static_cast<uint32_t>(stream);
@@ -109,14 +109,14 @@ VXAPI VXRESULT VXCALL avifileBeginWrite2(AviWriter* writer, int32_t stream, cons
         // The first chunk with the worst case of its overheads.
         const uint64_t first = r + 2 * kChunkOverhead + kRecordOverhead;
         if (const VXRESULT rc = start_first_segment(wi, first))
-            return record(rc, kSrcAviEasy, kLineFirstSegment);
+            return record(rc, site::easy::kFirstSegment);
     }
     if (size == 0 && (type & 0xFFFF) == ('w' | ('b' << 8))) return 0;
 
     const uint64_t need = chunk_need(writer, n, r);
     if (need > writer->segmentLeft) {
         if (const VXRESULT rc = start_extension(wi, need))
-            return record(rc, kSrcAviEasy, kLineExtension);
+            return record(rc, site::easy::kExtension);
     }
     if (interleaved(writer) && writer->recordChunk.fccType == 0) {
         if (const VXRESULT rc = open_record(wi)) return rc;
@@ -132,7 +132,7 @@ VXAPI VXRESULT VXCALL avifileBeginWrite2(AviWriter* writer, int32_t stream, cons
     put32(header, chunk->ckid);
     put32(header + 4, size);
     if (!wi->out.write(header, sizeof header))
-        return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkHeader);
+        return record(AVIERR_FILEWRITE, site::easy::kChunkHeader);
     writer->segmentLeft = charge(writer->segmentLeft, need - r);
     wi->pending = chunk;
     wi->pendingHeaderSize = size;
@@ -146,7 +146,7 @@ VXAPI VXRESULT VXCALL avifileContinueWrite(AviWriter* writer, const void* data, 
     WriterImpl* wi = impl(writer);
     if (wi->pending == nullptr || count == 0) return 0;
     writer->segmentLeft = charge(writer->segmentLeft, count);
-    if (!wi->out.write(data, count)) return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkData);
+    if (!wi->out.write(data, count)) return record(AVIERR_FILEWRITE, site::easy::kChunkData);
     wi->pending->cksize += count;
     return 0;
 }
@@ -155,20 +155,20 @@ VXAPI VXRESULT VXCALL avifileEndWrite(AviWriter* writer, int32_t stream, uint32_
                                       AviChunkInfo* chunk) {
     (void)chunk;
     if (writer == nullptr || static_cast<uint32_t>(stream) >= writer->mainHeader.dwStreams)
-        return record(AVIERR_BADPARAM, kSrcAviEasy, kLineBadStream);
+        return record(AVIERR_BADPARAM, site::easy::kBadStream);
     WriterImpl* wi = impl(writer);
     AviChunkInfo* c = wi->pending;
     if (c == nullptr) return 0;
     wi->pending = nullptr;
     if (!complete_chunk(wi, c, wi->pendingHeaderSize))
-        return record(AVIERR_FILEWRITE, kSrcAviEasy, kLineChunkEnd);
+        return record(AVIERR_FILEWRITE, site::easy::kChunkEnd);
 
     AviWriterStream& s = writer->streams[stream];
     if ((flags & AVIIF_NO_TIME) == 0)
         s.header.dwLength += s.header.dwSampleSize != 0 ? c->cksize / s.header.dwSampleSize : 1;
     const auto offset = static_cast<uint32_t>(c->position - writer->riffStart);
     if (!add_entry(wi, c->ckid, flags, offset, c->cksize))
-        return record(AVIERR_MEMORY, kSrcAviEasy, kLineIndexGrow);
+        return record(AVIERR_MEMORY, site::easy::kIndexGrow);
     if (c->cksize > s.maxChunkSize) {
         s.maxChunkSize = c->cksize;
         if (c->cksize > writer->mainHeader.dwSuggestedBufferSize)

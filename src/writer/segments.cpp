@@ -79,7 +79,7 @@ VXRESULT start_extension(WriterImpl* wi, uint64_t need) {
 
 VXRESULT end_segment(WriterImpl* wi, bool extensionFollows) {
     const VXRESULT rc = end_segment_unrecorded(wi, extensionFollows);
-    return rc == 0 ? 0 : record(rc, kSrcAviEasy, kLineSegmentEnd);
+    return rc == 0 ? 0 : record(rc, site::easy::kSegmentEnd);
 }
 
 }  // namespace vx::writer

@@ -88,7 +88,7 @@ VXAPI VXRESULT VXCALL avifileClose(AviWriter* writer, uint32_t videoFrames, uint
         return AVIERR_FILEWRITE;
     }
     if (const VXRESULT rc = end_segment(wi, false)) {
-        const VXRESULT result = record(rc, kSrcAviEasy, kLineClose);
+        const VXRESULT result = record(rc, site::easy::kClose);
         release(wi);
         return result;
     }

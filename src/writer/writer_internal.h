@@ -13,20 +13,6 @@
 
 namespace vx::writer {
 
-// Report lines of the writer.
-inline constexpr int kLineOpen = 287;
-inline constexpr int kLineAddStream = 334;
-inline constexpr int kLineBadStream = 479;
-inline constexpr int kLineFirstSegment = 483;
-inline constexpr int kLineExtension = 529;
-inline constexpr int kLineChunkHeader = 553;
-inline constexpr int kLineChunkData = 572;
-inline constexpr int kLineIndexGrow = 602;
-inline constexpr int kLineChunkEnd = 614;
-inline constexpr int kLineRecordEnd = 644;
-inline constexpr int kLineClose = 831;
-inline constexpr int kLineSegmentEnd = 1250;
-
 // Fixed parts of the layout that the budgets are charged with.
 inline constexpr uint32_t kChunkOverhead = 32;  // header, idx1 entry, standard index entry
 inline constexpr uint32_t kRecordOverhead = 28;

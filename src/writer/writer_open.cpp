@@ -42,14 +42,14 @@ using namespace vx::writer;
 VXAPI VXRESULT VXCALL avifileOpen(AviWriter** outWriter, const char* path,
                                   const MainAVIHeader* mainHeader) {
     if (outWriter == nullptr || path == nullptr || mainHeader == nullptr)
-        return record(AVIERR_FILEOPEN, kSrcAviEasy, kLineOpen);
+        return record(AVIERR_FILEOPEN, site::easy::kOpen);
     const HANDLE file = platform::create_for_writing(path);
-    if (file == INVALID_HANDLE_VALUE) return record(AVIERR_FILEOPEN, kSrcAviEasy, kLineOpen);
+    if (file == INVALID_HANDLE_VALUE) return record(AVIERR_FILEOPEN, site::easy::kOpen);
 
     auto* w = static_cast<WriterImpl*>(std::calloc(1, sizeof(WriterImpl)));
     if (w == nullptr) {
         (void)platform::close_checked(file);
-        return record(AVIERR_MEMORY, kSrcAviEasy, kLineOpen);
+        return record(AVIERR_MEMORY, site::easy::kOpen);
     }
     new (&w->out) FileWriter();
     w->out.attach(file);
@@ -74,7 +74,7 @@ VXAPI VXRESULT VXCALL avifileOpen(AviWriter** outWriter, const char* path,
     if (!w->index.grow()) {
         (void)platform::close_checked(file);
         std::free(w);
-        return record(AVIERR_MEMORY, kSrcAviEasy, kLineOpen);
+        return record(AVIERR_MEMORY, site::easy::kOpen);
     }
     p.entries = w->index.blocks();
     p.entryCapacity = static_cast<uint32_t>(w->index.capacity());

@@ -188,6 +188,40 @@ TEST_F(VxaviTest, FilesThatAreNotUsableAviFilesFailWithOneLine) {
                            " (no main header; Src/VFW/vfw:126 AVIERR_BADFORMAT)\n");
 }
 
+std::string le32(uint32_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+            static_cast<char>(v >> 24)};
+}
+
+std::string riff_chunk(const std::string& id, const std::string& data) {
+    return id + le32(static_cast<uint32_t>(data.size())) + data +
+           std::string(data.size() % 2, '\0');
+}
+
+// The OpenDML loader reports every fault at one site; the message says which.
+TEST_F(VxaviTest, AnOpenDmlIndexFaultIsNamedInTheMessage) {
+    // One video stream whose "indx" is neither an index of indexes nor of chunks.
+    std::string avih(56, '\0'), strh(56, '\0'), strf(40, '\0');
+    avih.replace(24, 4, le32(1));  // dwStreams
+    strh.replace(0, 4, "vids");
+    strf.replace(0, 4, le32(40));
+    const std::string indx =
+        std::string("\x02\x00\x00\x07", 4) + le32(0) + "00dc" + std::string(12, '\0');
+    const std::string strl =
+        riff_chunk("strh", strh) + riff_chunk("strf", strf) + riff_chunk("indx", indx);
+    const std::string hdrl = riff_chunk("avih", avih) + riff_chunk("LIST", "strl" + strl);
+    const std::string form =
+        "AVI " + riff_chunk("LIST", "hdrl" + hdrl) + riff_chunk("LIST", "movi");
+    const std::string path = dir_.file("bad-indx.avi");
+    std::ofstream(path, std::ios::binary) << riff_chunk("RIFF", form);
+
+    const CommandResult run = vxavi("info " + shell_quote(path));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "vxavi: damaged AVI file: " + path +
+                           " (bad OpenDML index: stream 0: indx: index type 7 unknown;"
+                           " Src/VFW/odml:205 AVIERR_BADFORMAT)\n");
+}
+
 TEST_F(VxaviTest, UsageErrorsExitWithTwo) {
     for (const char* args :
          {"", "inspect x.avi", "info", "info a.avi b.avi", "frames --csv a.avi"}) {

@@ -10,16 +10,24 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/riff_builder.h"
+#include "util/error_sites.h"
 
 namespace vxtest {
 
 inline constexpr const char* kVfw = "Src/VFW/vfw";
 inline constexpr const char* kOdml = "Src/VFW/odml";
 
+namespace site = vx::site;
+
 struct LogRecord {
+    LogRecord(int32_t c, std::string s, int32_t l) : code(c), source(std::move(s)), line(l) {}
+    // The record the library makes when it reports `code` at `where`.
+    LogRecord(int32_t c, const vx::ErrorSite& where) : LogRecord(c, where.source, where.line) {}
+
     int32_t code;
     std::string source;
     int32_t line;

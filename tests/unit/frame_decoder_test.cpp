@@ -17,6 +17,7 @@ namespace {
 
 using vxtest::host_log;
 using vxtest::Log;
+namespace site = vx::site;
 using vxtest::vxts_frame;
 
 constexpr int32_t kWidth = 4, kHeight = 2;
@@ -212,7 +213,6 @@ TEST_F(FrameDecoderTest, RunLengthFramesAreExpandedIntoACallersBlock) {
 
 TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
     const uint32_t unknown = VX_MAKEFOURCC('Z', 'Z', 'Z', 'Z');
-    const char* codec = "Src/VFW/vfwcodec";
     open({{vxts_frame('K', 1, 0, 0), true}}, unknown, 0);
     decoder_ = reinterpret_cast<AviFrameDecoder*>(uintptr_t{8});
     EXPECT_EQ(aviGetFrameInit(reader_, &decoder_), AVIERR_COMPRESSOR);
@@ -222,7 +222,8 @@ TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
     open({{vxts_frame('K', 1, 0, 0), true}}, unknown, unknown);
     EXPECT_EQ(aviGetFrameInit(reader_, &decoder_), AVIERR_COMPRESSOR);
     EXPECT_EQ(aviGetFrameInit(nullptr, &decoder_), AVIERR_BADPARAM);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_COMPRESSOR, codec, 134}, {AVIERR_BADPARAM, codec, 81}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_COMPRESSOR, site::codec::kNoCodec},
+                               {AVIERR_BADPARAM, site::codec::kNoVideo}}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "support/reader_fixture.h"
 #include "support/riff_builder.h"
+#include "util/failure_detail.h"
 
 namespace {
 
@@ -643,35 +644,50 @@ TEST_F(ReaderIndex, MalformedOpenDmlIndexFailsTheOpen) {
     const SuperEntry slot{0x100, 64, 1};
     struct Case {
         const char* name;
+        const char* detail;  // what the library keeps for the tool
         IndexWriter indx;
         TailWriter tail = {};
     };
     const Case cases[] = {
-        {"standard index chunk with 3 longs per entry but plain sub-type", superIndex,
-         chunk_in_slot({.chunkId = "00dc", .entries = one, .longsPerEntry = 3})},
-        {"standard index chunk with field sub-type but 2 longs per entry", superIndex,
-         chunk_in_slot({.chunkId = "00dc", .entries = one, .subType = 1})},
-        {"standard index chunk claiming more entries than it holds", superIndex,
+        {"standard index chunk with 3 longs per entry but plain sub-type",
+         "stream 0: super index entry 0: standard index of sub-type 0 with 3-long entries",
+         superIndex, chunk_in_slot({.chunkId = "00dc", .entries = one, .longsPerEntry = 3})},
+        {"standard index chunk with field sub-type but 2 longs per entry",
+         "stream 0: super index entry 0: standard index of sub-type 1 with 2-long entries",
+         superIndex, chunk_in_slot({.chunkId = "00dc", .entries = one, .subType = 1})},
+        {"standard index chunk claiming more entries than it holds",
+         "stream 0: super index entry 0: 2 entries need 40 bytes, 32 available", superIndex,
          chunk_in_slot({.chunkId = "00dc", .entries = one, .entriesInUse = 2})},
-        {"super index slot too small for a standard index header", superIndex,
-         chunk_in_slot({.chunkId = "00dc", .entries = one}, 12)},
+        {"super index slot too small for a standard index header",
+         "stream 0: super index entry 0: standard index of 20 bytes, shorter than its 24-byte "
+         "header",
+         superIndex, chunk_in_slot({.chunkId = "00dc", .entries = one}, 12)},
         {"inline standard index with 3 longs per entry but plain sub-type",
+         "stream 0: indx: 1 entries need 36 bytes, 32 available",
          inline_index({.chunkId = "00dc", .entries = one, .longsPerEntry = 3})},
         {"inline standard index claiming more entries than it holds",
+         "stream 0: indx: 9 entries need 96 bytes, 32 available",
          inline_index({.chunkId = "00dc", .entries = one, .entriesInUse = 9})},
         {"super index with 3 longs per entry",
+         "stream 0: super index of sub-type 0 with 3-long entries",
          super_index({.chunkId = "00dc", .slots = 2, .longsPerEntry = 3})},
-        {"super index of sub-type 2",
+        {"super index of sub-type 2", "stream 0: super index of sub-type 2 with 4-long entries",
          super_index({.chunkId = "00dc", .entries = {slot}, .subType = 2})},
         {"super index claiming more entries than it holds",
+         "stream 0: indx: 2 entries need 56 bytes, 40 available",
          super_index({.chunkId = "00dc", .entries = {slot}, .entriesInUse = 2})},
-        {"unknown index type", super_index({.chunkId = "00dc", .entries = {slot}, .type = 2})},
+        {"unknown index type", "stream 0: indx: index type 2 unknown",
+         super_index({.chunkId = "00dc", .entries = {slot}, .type = 2})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VxHostErrorClear();
         EXPECT_EQ(open(odml_file(c.indx, c.tail)), AVIERR_FILEREAD);
-        EXPECT_EQ(host_log(), (Log{{AVIERR_BADFORMAT, kOdml, 205}, {AVIERR_FILEREAD, kVfw, 409}}));
+        EXPECT_EQ(host_log(), (Log{{AVIERR_BADFORMAT, site::odml::kIndex},
+                                   {AVIERR_FILEREAD, site::vfw::kOdmlIndex}}));
+        // The reason stays with its site, also past the caller's echo.
+        EXPECT_STREQ(vxInternalFailureDetail(kOdml, site::odml::kIndex.line), c.detail);
+        EXPECT_STREQ(vxInternalFailureDetail(kVfw, site::vfw::kOdmlIndex.line), "");
     }
 }
 

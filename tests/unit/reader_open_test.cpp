@@ -77,7 +77,7 @@ struct BadFile {
 
 TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
     const BadFile cases[] = {
-        {"empty file", [] { return Bytes{}; }, {{AVIERR_BADFORMAT, kVfw, 108}}},
+        {"empty file", [] { return Bytes{}; }, {{AVIERR_BADFORMAT, site::vfw::kNoRiffForm}}},
         {"not an AVI form",
          [] {
              RiffBuilder b;
@@ -85,7 +85,7 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              b.chunk("fmt ", pattern(16, 0));
              return b.finish();
          },
-         {{AVIERR_BADFORMAT, kVfw, 108}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoRiffForm}}},
         {"no header list",
          [] {
              RiffBuilder b;
@@ -93,34 +93,34 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              movie_list(b);
              return b.finish();
          },
-         {{AVIERR_BADFORMAT, kVfw, 117}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoHeaderList}}},
         {"no main header",
          [] {
              RiffBuilder b = start(std::nullopt);
              stream_list(b, video_stream(1));
              return b.finish();
          },
-         {{AVIERR_BADFORMAT, kVfw, 126}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoMainHeader}}},
         {"no streams",
          [] { return start(main_header(0)).finish(); },
-         {{AVIERR_BADFORMAT, kVfw, 148}}},
+         {{AVIERR_BADFORMAT, site::vfw::kStreamCount}}},
         {"256 streams",
          [] {
              RiffBuilder b = start(main_header(256));
              for (int i = 0; i < 256; ++i) stream_list(b, video_stream(1));
              return b.finish();
          },
-         {{AVIERR_BADFORMAT, kVfw, 148}}},
+         {{AVIERR_BADFORMAT, site::vfw::kStreamCount}}},
         {"fewer stream lists than streams",
          [] {
              RiffBuilder b = start(main_header(2));
              stream_list(b, video_stream(1));
              return with_movie(b);
          },
-         {{AVIERR_BADFORMAT, kVfw, 173}}},
+         {{AVIERR_BADFORMAT, site::vfw::kFewerStreamLists}}},
         {"more stream lists than streams",
          [] { return one_stream_file([](RiffBuilder& b) { stream_list(b, audio_stream(1)); }); },
-         {{AVIERR_BADFORMAT, kVfw, 200}}},
+         {{AVIERR_BADFORMAT, site::vfw::kMoreStreamLists}}},
         {"stream list without a stream header",
          [] {
              RiffBuilder b = start();
@@ -128,14 +128,14 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              b.strf(bitmap_info(4, 2));
              return with_movie(b);
          },
-         {{AVIERR_BADFORMAT, kVfw, 233}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoStreamHeader}}},
         {"stream list without a format",
          [] {
              RiffBuilder b = start();
              b.begin_stream_list(video_stream(1).header);
              return with_movie(b);
          },
-         {{AVIERR_BADFORMAT, kVfw, 238}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoFormat}}},
         {"no movie list and no OpenDML index",
          [] {
              RiffBuilder b = start();
@@ -144,27 +144,27 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              b.idx1({{"00dc", AVIIF_KEYFRAME, 4, 4}});
              return b.finish();
          },
-         {{AVIERR_BADFORMAT, kVfw, 289}}},
+         {{AVIERR_BADFORMAT, site::vfw::kNoMovieList}}},
         {"main header cut off by the end of the file",
          [] {
              RiffBuilder b = start(std::nullopt);
              return cut_into(b, b.avih(main_header(1)), 30);
          },
-         {{AVIERR_FILEREAD, kVfw, 136}}},
+         {{AVIERR_FILEREAD, site::vfw::kMainHeaderCut}}},
         {"stream header cut off",
          [] {
              RiffBuilder b = start();
              b.list("strl");
              return cut_into(b, b.strh(video_stream(1).header), 20);
          },
-         {{AVIERR_FILEREAD, kVfw, 352}}},
+         {{AVIERR_FILEREAD, site::vfw::kStreamHeaderCut}}},
         {"format cut off",
          [] {
              RiffBuilder b = start();
              b.begin_stream_list(video_stream(1).header);
              return cut_into(b, b.strf(bitmap_info(4, 2)), 39);
          },
-         {{AVIERR_FILEREAD, kVfw, 363}}},
+         {{AVIERR_FILEREAD, site::vfw::kFormatCut}}},
         {"codec data cut off",
          [] {
              RiffBuilder b = start();
@@ -172,13 +172,13 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              b.strf(bitmap_info(4, 2));
              return cut_into(b, b.strd(pattern(100, 3)), 50);
          },
-         {{AVIERR_FILEREAD, kVfw, 378}}},
+         {{AVIERR_FILEREAD, site::vfw::kCodecDataCut}}},
         {"extended header cut off",
          [] {
              RiffBuilder b = start();
              return cut_into(b, b.dmlh(5), 2);
          },
-         {{AVIERR_FILEREAD, kVfw, 389}}},
+         {{AVIERR_FILEREAD, site::vfw::kOdmlHeaderCut}}},
         {"OpenDML index chunk smaller than its header",
          [] {
              RiffBuilder b = start();
@@ -187,7 +187,7 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
              b.chunk("indx", Bytes(16, 0));
              return with_movie(b);
          },
-         {{AVIERR_BADFORMAT, kOdml, 205}, {AVIERR_FILEREAD, kVfw, 409}}},
+         {{AVIERR_BADFORMAT, site::odml::kIndex}, {AVIERR_FILEREAD, site::vfw::kOdmlIndex}}},
     };
     for (const BadFile& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,12 +201,13 @@ TEST_F(ReaderOpen, EachStructuralFaultFailsAtItsOwnLine) {
 TEST_F(ReaderOpen, HostSeekFailuresAreReadErrors) {
     const Bytes file = AviLayout{{video_stream(1)}, {{0, pattern(4, 1)}}}.build().bytes;
     // The first seek rewinds the host's file; the next ones measure it.
-    for (const auto& [afterCalls, line] : {std::pair{0u, 81}, std::pair{1u, 97}}) {
-        SCOPED_TRACE(line);
+    for (const auto& [afterCalls, where] :
+         {std::pair{0u, &site::vfw::kRewind}, std::pair{1u, &site::vfw::kFileSize}}) {
+        SCOPED_TRACE(where->line);
         VxHostErrorClear();
         VxHostInjectFault(VX_FAULT_SEEK, afterCalls);
         EXPECT_EQ(open(file), AVIERR_FILEREAD);
-        EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, line}}));
+        EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, *where}}));
         VxHostClearFaults();
     }
 }

@@ -120,7 +120,7 @@ TEST_F(ReaderSamples, ReadFrameChecksTheBufferSize) {
     size = 11;
     EXPECT_EQ(aviReadFrame(reader_, 2, buffer.data(), &size, nullptr), AVIERR_FILEREAD);
     EXPECT_EQ(buffer, Bytes(12, 0xCC));
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 1359}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kFrameRead}}));
 
     size = 12;
     ASSERT_EQ(aviReadFrame(reader_, 2, buffer.data(), &size, nullptr), 0);
@@ -158,7 +158,7 @@ TEST_F(ReaderSamples, ReadFramePtrWithAndWithoutTheBlockCache) {
         } else {
             EXPECT_EQ(rc, AVIERR_FILEREAD);
             EXPECT_EQ(data, nullptr);
-            EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 1420}}));
+            EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kFramePointer}}));
         }
         VxHostErrorClear();
     }
@@ -335,18 +335,19 @@ TEST_F(ReaderSamples, ReadDataRefusesBadRequests) {
         int32_t stream;
         uint32_t start, count, bufferSize;
         VXRESULT rc;
-        int line;
+        const vx::ErrorSite& where;
     };
+    namespace vfw = site::vfw;
     const Case cases[] = {
-        {"negative stream", -1, 0, 1, 64, AVIERR_BADPARAM, 1002},
-        {"no such stream", 7, 0, 1, 64, AVIERR_BADPARAM, 1002},
-        {"stream without index", 2, 0, 1, 64, AVIERR_BADPARAM, 1002},
-        {"before the stream start", 0, 1, 1, 64, AVIERR_BADPARAM, 1005},
-        {"past the stream end", 0, 5, 2, 64, AVIERR_BADPARAM, 1008},
-        {"past the end in 32 bits", 1, 0xFFFFFFF0u, 0x20, 64, AVIERR_BADPARAM, 1008},
-        {"two whole-chunk samples", 0, 2, 2, 64, AVIERR_UNSUPPORTED, 1172},
-        {"buffer too small for a frame", 0, 2, 1, 9, AVIERR_BUFFERTOOSMALL, 1182},
-        {"buffer too small for audio", 1, 0, 16, 63, AVIERR_BUFFERTOOSMALL, 1182},
+        {"negative stream", -1, 0, 1, 64, AVIERR_BADPARAM, vfw::kDataStream},
+        {"no such stream", 7, 0, 1, 64, AVIERR_BADPARAM, vfw::kDataStream},
+        {"stream without index", 2, 0, 1, 64, AVIERR_BADPARAM, vfw::kDataStream},
+        {"before the stream start", 0, 1, 1, 64, AVIERR_BADPARAM, vfw::kDataBeforeStart},
+        {"past the stream end", 0, 5, 2, 64, AVIERR_BADPARAM, vfw::kDataPastEnd},
+        {"past the end in 32 bits", 1, 0xFFFFFFF0u, 0x20, 64, AVIERR_BADPARAM, vfw::kDataPastEnd},
+        {"two whole-chunk samples", 0, 2, 2, 64, AVIERR_UNSUPPORTED, vfw::kDataVariable},
+        {"buffer too small for a frame", 0, 2, 1, 9, AVIERR_BUFFERTOOSMALL, vfw::kDataBuffer},
+        {"buffer too small for audio", 1, 0, 16, 63, AVIERR_BUFFERTOOSMALL, vfw::kDataBuffer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -356,7 +357,7 @@ TEST_F(ReaderSamples, ReadDataRefusesBadRequests) {
         EXPECT_EQ(aviReadData(reader_, c.stream, c.start, c.count, buffer.data(), &size, &flags,
                               &chunkId),
                   c.rc);
-        EXPECT_EQ(host_log(), (Log{{c.rc, kVfw, c.line}}));
+        EXPECT_EQ(host_log(), (Log{{c.rc, c.where}}));
         // Results are written only on success.
         EXPECT_EQ(size, c.bufferSize);
         EXPECT_EQ(flags, 0xDEADu);
@@ -378,7 +379,7 @@ TEST_F(ReaderSamples, FailedReadsKeepWhatWasRead) {
     uint32_t size = 200;
     EXPECT_EQ(aviReadData(reader_, 1, 4, 20, buffer.data(), &size, nullptr, nullptr),
               AVIERR_FILEREAD);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 1222}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kDataRead}}));
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 24), audio_bytes(4, 6));
     EXPECT_EQ(size, 200u);
 
@@ -386,7 +387,7 @@ TEST_F(ReaderSamples, FailedReadsKeepWhatWasRead) {
     uint32_t count = 0;
     size = 80;
     EXPECT_EQ(aviReadAudSamples(reader_, 4, &count, buffer.data(), &size), AVIERR_FILEREAD);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 940}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kAudioRead}}));
     EXPECT_EQ(count, 20u);  // stored before reading
     EXPECT_EQ(size, 80u);
 }
@@ -401,7 +402,8 @@ TEST_F(ReaderSamples, FramePastTheEndOfTheFileFailsToRead) {
     unsigned char* data = reinterpret_cast<unsigned char*>(&data);
     EXPECT_EQ(aviReadFramePtr(reader_, 1, &data, &size, nullptr, 0), AVIERR_FILEREAD);
     EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 1359}, {AVIERR_FILEREAD, kVfw, 1420}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kFrameRead},
+                               {AVIERR_FILEREAD, site::vfw::kFramePointer}}));
 }
 
 TEST_F(ReaderSamples, SampleNotInTheIndexIsAnInternalError) {
@@ -418,7 +420,8 @@ TEST_F(ReaderSamples, SampleNotInTheIndexIsAnInternalError) {
     EXPECT_EQ(aviReadAudSamples(reader_, 290, &count, buffer.data(), &size), AVIERR_INTERNAL);
     EXPECT_EQ(count, 110u);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 40), audio_bytes(290, 10));
-    EXPECT_EQ(host_log(), (Log{{AVIERR_INTERNAL, kVfw, 1119}, {AVIERR_INTERNAL, kVfw, 858}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_INTERNAL, site::vfw::kDataNotIndexed},
+                               {AVIERR_INTERNAL, site::vfw::kAudioSamples}}));
 }
 
 // ---- audio by sample number ----
@@ -488,7 +491,8 @@ TEST_F(ReaderSamples, StreamsThatAreMissingFailCleanly) {
     EXPECT_EQ(aviReadAudSamples(reader_, 0, &count, buffer.data(), &size), AVIERR_INTERNAL);
     EXPECT_EQ(aviReadData(reader_, 1, 0, 1, buffer.data(), &size, nullptr, nullptr),
               AVIERR_BADPARAM);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_INTERNAL, kVfw, 858}, {AVIERR_BADPARAM, kVfw, 1002}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_INTERNAL, site::vfw::kAudioSamples},
+                               {AVIERR_BADPARAM, site::vfw::kDataStream}}));
 
     VxHostErrorClear();
     AviLayout audioOnly;
@@ -502,10 +506,10 @@ TEST_F(ReaderSamples, StreamsThatAreMissingFailCleanly) {
     EXPECT_EQ(aviReadFramePtr(reader_, 0, nullptr, &size, nullptr, 0), AVIERR_FILEREAD);
     EXPECT_EQ(aviReadData(reader_, 0, 0, 1, buffer.data(), &size, nullptr, nullptr),
               AVIERR_BADPARAM);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, kVfw, 1359},
-                               {AVIERR_FILEREAD, kVfw, 1420},
-                               {AVIERR_FILEREAD, kVfw, 1359},
-                               {AVIERR_BADPARAM, kVfw, 1002}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEREAD, site::vfw::kFrameRead},
+                               {AVIERR_FILEREAD, site::vfw::kFramePointer},
+                               {AVIERR_FILEREAD, site::vfw::kFrameRead},
+                               {AVIERR_BADPARAM, site::vfw::kDataStream}}));
     size = 99;
     EXPECT_EQ(aviGetVideoFrameData(reader_, nullptr, &size), 0);
     EXPECT_EQ(size, 0u);
@@ -529,7 +533,7 @@ TEST_F(ReaderSamples, FindKeyFrameStepsBackToAKeyFrame) {
     uint32_t position = 0;
     EXPECT_EQ(aviFindKeyFrame(reader_, &position), AVIERR_BADPARAM);
     EXPECT_EQ(position, 0u);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, kVfw, 1053}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, site::vfw::kKeyFrameBeforeStart}}));
 }
 
 TEST_F(ReaderSamples, FindKeyFrameWhenEveryFrameIsKey) {
@@ -560,7 +564,7 @@ TEST_F(ReaderSamples, FindKeyFrameWithoutVideoIndex) {
     ASSERT_EQ(reader_->videoIndex.count, 0u);
     uint32_t position = 1;
     EXPECT_EQ(aviFindKeyFrame(reader_, &position), AVIERR_BADPARAM);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, kVfw, 1050}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, site::vfw::kKeyFrame}}));
 }
 
 TEST_F(ReaderSamples, VideoFrameDataListsFlagsAndSizes) {
@@ -606,7 +610,7 @@ TEST_F(ReaderSamples, StreamSummaryCountsEntries) {
         EXPECT_EQ(s.entries | s.emptyEntries | s.keyEntries | s.deltaEntries | s.totalBytesLow |
                       s.totalBytesHigh,
                   0u);
-        EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, kVfw, 809}}));
+        EXPECT_EQ(host_log(), (Log{{AVIERR_BADPARAM, site::vfw::kSummary}}));
     }
 }
 

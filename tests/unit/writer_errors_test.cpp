@@ -21,7 +21,7 @@ TEST_F(WriterErrors, RefusedCalls) {
     EXPECT_EQ(write(-1, f0), AVIERR_BADPARAM);
     AviChunkInfo info{};
     EXPECT_EQ(avifileEndWrite(writer_, 1, 0, &info), AVIERR_BADPARAM);
-    EXPECT_EQ(host_log(), (Log(3, {AVIERR_BADPARAM, kAviEasy, 479})));
+    EXPECT_EQ(host_log(), (Log(3, {AVIERR_BADPARAM, site::easy::kBadStream})));
     // Without a chunk begun, continuing and ending do nothing.
     EXPECT_EQ(avifileContinueWrite(writer_, f0.data(), 10, &info), 0);
     EXPECT_EQ(avifileEndWrite(writer_, 0, 0, &info), 0);
@@ -40,14 +40,14 @@ TEST_F(WriterErrors, RefusedCalls) {
     const MainAVIHeader m{};
     EXPECT_EQ(avifileOpen(&w, (path_ + "/no/such/dir.avi").c_str(), &m), AVIERR_FILEOPEN);
     EXPECT_EQ(w, reinterpret_cast<AviWriter*>(uintptr_t{8})) << "left untouched";
-    EXPECT_EQ(host_log().back(), (LogRecord{AVIERR_FILEOPEN, kAviEasy, 287}));
+    EXPECT_EQ(host_log().back(), (LogRecord{AVIERR_FILEOPEN, site::easy::kOpen}));
 }
 
 TEST_F(WriterErrors, FailedFirstSegmentCanBeRetried) {
     VxHostInjectFault(VX_FAULT_SEEK, 0);
     EXPECT_EQ(write(0, f0), AVIERR_FILEWRITE);
     EXPECT_EQ(writer_->headerReserve, 0u) << "not set before the segment really started";
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEWRITE, kAviEasy, 483}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEWRITE, site::easy::kFirstSegment}}));
     ASSERT_EQ(write(0, f0), 0);
     ASSERT_EQ(close(1), 0);
     expect_contents({f0});
@@ -62,8 +62,8 @@ TEST_F(WriterErrors, FailedWritesOfChunksAreReportedAndTheFileStaysReadable) {
     VxHostInjectFault(VX_FAULT_WRITE, 0);
     EXPECT_EQ(write(0, f2), AVIERR_FILEWRITE);
     ASSERT_EQ(write(0, f2), 0);
-    EXPECT_EQ(host_log(),
-              (Log{{AVIERR_FILEWRITE, kAviEasy, 572}, {AVIERR_FILEWRITE, kAviEasy, 553}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEWRITE, site::easy::kChunkData},
+                               {AVIERR_FILEWRITE, site::easy::kChunkHeader}}));
     ASSERT_EQ(close(3), 0);
     expect_contents({f0, Bytes(f1.begin(), f1.begin() + 500), f2});
 }
@@ -93,10 +93,10 @@ TEST_F(WriterErrors, FailedSeekWhileCompletingAChunkStopsFurtherWrites) {
     // Writing on would overwrite the chunk just written.
     EXPECT_EQ(write(0, payload(0, 2, 100)), AVIERR_FILEWRITE);
     EXPECT_EQ(close(3), AVIERR_FILEWRITE);
-    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEWRITE, kAviEasy, 614},
-                               {AVIERR_FILEWRITE, kAviEasy, 553},
-                               {AVIERR_FILEWRITE, kAviEasy, 1250},
-                               {AVIERR_FILEWRITE, kAviEasy, 831}}));
+    EXPECT_EQ(host_log(), (Log{{AVIERR_FILEWRITE, site::easy::kChunkEnd},
+                               {AVIERR_FILEWRITE, site::easy::kChunkHeader},
+                               {AVIERR_FILEWRITE, site::easy::kSegmentEnd},
+                               {AVIERR_FILEWRITE, site::easy::kClose}}));
     const Bytes b = file_bytes();
     EXPECT_EQ(le32_at(b, 8), Fcc("JUNQ")) << "never taken for a finished file";
     EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + movi + 20));

@@ -16,7 +16,6 @@
 
 namespace vxtest {
 
-inline constexpr const char* kAviEasy = "Src/VFW/VfwAviEasy";
 inline constexpr uint32_t kDc = 'd' | ('c' << 8);
 inline constexpr uint32_t kWb = 'w' | ('b' << 8);
 inline constexpr uint64_t kMiB = 1u << 20;

@@ -23,7 +23,7 @@ protected:
             }
             frames.push_back(f);
         }
-        EXPECT_EQ(host_log(), (Log{{AVIERR_USERABORT, kAviEasy, 529}}));
+        EXPECT_EQ(host_log(), (Log{{AVIERR_USERABORT, site::easy::kExtension}}));
         EXPECT_EQ(write(0, payload(0, 0, 10)), AVIERR_USERABORT) << "and so are later ones";
         return frames;
     }

@@ -7,65 +7,19 @@
 #include <string_view>
 
 #include "printing.h"
+#include "util/error_sites.h"
+#include "util/failure_detail.h"
 
 namespace vxavi {
 
 namespace {
 
-struct Site {
-    std::string_view source;  // "vfw" or "odml", the tail of the source name
-    int line;
-    const char* detail;
-};
-
-// The reporting sites of the reader that describe a file's structure.
-constexpr Site kSites[] = {
-    {"vfw", 81, "cannot move to the start of the file"},
-    {"vfw", 97, "cannot read the file"},
-    {"vfw", 108, "no RIFF AVI form"},
-    {"vfw", 117, "no header list"},
-    {"vfw", 126, "no main header"},
-    {"vfw", 136, "main header cut short"},
-    {"vfw", 142, "main header cut short"},
-    {"vfw", 148, "stream count is 0 or above 255"},
-    {"vfw", 173, "fewer stream lists than the main header declares"},
-    {"vfw", 191, "header list cut short"},
-    {"vfw", 200, "more stream lists than the main header declares"},
-    {"vfw", 214, "stream list cut short"},
-    {"vfw", 224, "stream list cut short"},
-    {"vfw", 233, "a stream has no stream header"},
-    {"vfw", 238, "a stream has no format"},
-    {"vfw", 269, "header list cut short"},
-    {"vfw", 289, "no movie list"},
-    {"vfw", 296, "movie list cut short"},
-    {"vfw", 302, "unreadable index"},
-    {"vfw", 352, "stream header cut short"},
-    {"vfw", 363, "stream format cut short"},
-    {"vfw", 378, "codec data cut short"},
-    {"vfw", 389, "OpenDML header cut short"},
-    {"vfw", 409, "unreadable OpenDML index"},
-    {"vfw", 449, "unreadable idx1 index"},
-    {"vfw", 459, "unreadable idx1 index"},
-    {"vfw", 483, "movie list cut short"},
-    {"vfw", 489, "empty movie list and no index"},
-    {"vfw", 1359, "frame data outside the file"},
-    {"vfw", 1420, "frame data outside the file"},
-    {"vfw", 1222, "sample data outside the file"},
-    {"vfw", 940, "sample data outside the file"},
-    {"odml", 205, "bad OpenDML index"},
-};
-
-const char* site_detail(const VxHostErrorRecord& r) {
+// The library's entry for the site the host logged, or null.
+const vx::ErrorSite* logged_site(const VxHostErrorRecord& r) {
     const void* nul = std::memchr(r.source, '\0', sizeof r.source);
     const std::size_t length =
         nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - r.source) : sizeof r.source;
-    const std::string_view source(r.source, length);
-    const std::size_t slash = source.rfind('/');
-    const std::string_view tail =
-        slash == std::string_view::npos ? source : source.substr(slash + 1);
-    for (const Site& s : kSites)
-        if (s.source == tail && s.line == r.line) return s.detail;
-    return nullptr;
+    return vx::find_error_site(std::string_view(r.source, length), r.line);
 }
 
 }  // namespace
@@ -98,21 +52,29 @@ std::string describe_failure(int32_t result, const std::string& path, const std:
     const bool logged = VxHostErrorCount() != 0 && VxHostErrorGet(0, &first) != 0;
     // The first record is the root cause; later ones are the callers' echoes.
     const int32_t code = logged ? first.code : result;
-    const char* detail = logged ? site_detail(first) : nullptr;
+    const vx::ErrorSite* site = logged ? logged_site(first) : nullptr;
+    namespace vfw = vx::site::vfw;
 
     std::string kind = action;
     if (kind.empty()) {
-        if (logged && detail != nullptr && first.line == 108)
+        if (site == &vfw::kNoRiffForm)
             kind = "not an AVI file:";
         else if (code == AVIERR_MEMORY)
             kind = "out of memory reading";
-        else if (code == AVIERR_FILEREAD && (!logged || first.line == 81 || first.line == 97))
+        else if (code == AVIERR_FILEREAD &&
+                 (!logged || site == &vfw::kRewind || site == &vfw::kFileSize))
             kind = "cannot read";
         else
             kind = "damaged AVI file:";
     }
     std::string msg = kind + " " + path + " (";
-    if (detail != nullptr) msg += std::string(detail) + "; ";
+    if (site != nullptr) {
+        msg += site->meaning;
+        // Which of the faults the site stands for, where the library kept it.
+        const char* detail = vxInternalFailureDetail(site->source, site->line);
+        if (*detail != '\0') msg += std::string(": ") + detail;
+        msg += "; ";
+    }
     if (logged) {
         first.source[sizeof first.source - 1] = '\0';
         msg += std::string(first.source) + ":" + std::to_string(first.line) + " ";

@@ -11,7 +11,9 @@ namespace vxavi {
 // failure is to be described.
 void begin_reader_call();
 
-// "<kind>: <path> (<detail>; <source>:<line> <code name>)", where kind is
+// "<kind>: <path> (<meaning>[: <detail>]; <source>:<line> <code name>)", where
+// meaning is the library's description of the logged site, detail the reason
+// it kept for a site that stands for several faults, and kind is
 // "not an AVI file", "damaged AVI file" or similar. `action` names what
 // failed for messages that are not about the file's structure, e.g.
 // "cannot read frame 12 of".
