@@ -115,12 +115,15 @@ int run_decode(const Options& options) {
             break;
         }
         char line[96];
-        std::snprintf(line, sizeof line, "%8u  %6d  %6d  %4u  %s\n", done, p.biWidth, p.biHeight,
+        // LONG on Windows.
+        const auto width = static_cast<int32_t>(p.biWidth),
+                   height = static_cast<int32_t>(p.biHeight);
+        std::snprintf(line, sizeof line, "%8u  %6d  %6d  %4u  %s\n", done, width, height,
                       static_cast<unsigned>(p.biBitCount), crc32_text(crc).c_str());
         out.row(line, [&](JsonWriter& j) {
             j.field("frame", done);
-            j.field("width", p.biWidth);
-            j.field("height", p.biHeight);
+            j.field("width", width);
+            j.field("height", height);
             j.field("bits", p.biBitCount);
             j.field("crc32", crc32_text(crc));
         });
