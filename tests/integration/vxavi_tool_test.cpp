@@ -222,6 +222,35 @@ TEST_F(VxaviTest, AnOpenDmlIndexFaultIsNamedInTheMessage) {
                            " Src/VFW/odml:205 AVIERR_BADFORMAT)\n");
 }
 
+// INFO lists nested without end (a few bytes a level) are listed as far as
+// real files go, not followed down until the stack runs out.
+TEST_F(VxaviTest, TagsStopsInEndlesslyNestedInfoLists) {
+    constexpr uint32_t kLevels = 1u << 18;
+    std::string bytes;
+    auto put = [&](const char* fcc, uint32_t size) {
+        bytes.append(fcc, 4);
+        for (int k = 0; k < 4; ++k) bytes += static_cast<char>(size >> (8 * k));
+    };
+    const uint32_t name = 8 + 6;  // "INAM" holding "outer" and its NUL
+    put("RIFF", 4 + 8 + 4 + name + 12 * (kLevels - 1));
+    bytes += "AVI ";
+    for (uint32_t level = 0; level < kLevels; ++level) {
+        put("LIST", 4 + 12 * (kLevels - 1 - level) + (level == 0 ? name : 0));
+        bytes += "INFO";
+        if (level == 0) {
+            put("INAM", 6);
+            bytes.append("outer", 6);
+        }
+    }
+    const std::string path = dir_.file("nested.avi");
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const CommandResult run = vxavi("tags " + shell_quote(path));
+    ASSERT_FALSE(run.crashed);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("INFO INAM      outer\n"), std::string::npos) << run.out;
+}
+
 TEST_F(VxaviTest, UsageErrorsExitWithTwo) {
     for (const char* args :
          {"", "inspect x.avi", "info", "info a.avi b.avi", "frames --csv a.avi"}) {

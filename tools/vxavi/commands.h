@@ -2,6 +2,7 @@
 // opened file with its reader.
 #pragma once
 
+#include <vxmedia/avichunks.h>
 #include <vxmedia/avireader.h>
 
 #include <cstdint>
@@ -57,5 +58,23 @@ int run_decode(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);
+
+// The file a chunk command reads or edits (InputFile or EditFile); null
+// after printing why when it cannot be opened or is not a RIFF file.
+template <class File>
+std::unique_ptr<File> open_riff(const std::string& path) {
+    std::string error;
+    std::unique_ptr<File> file = File::open(path, &error);
+    if (file == nullptr) {
+        print_error(path + ": " + error);
+        return nullptr;
+    }
+    uint32_t size = 0;
+    if (vfwGetMetaData(file->handle(), 0, nullptr, &size) != 0) {
+        print_error(path + ": not a RIFF file");
+        return nullptr;
+    }
+    return file;
+}
 
 }  // namespace vxavi

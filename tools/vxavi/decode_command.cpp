@@ -5,7 +5,6 @@
 // platforms compare whatever their row padding or fourth byte.
 #include <vxmedia/aviframes.h>
 #include <vxmedia/vxutil.h>
-
 #include <zlib.h>
 
 #include <cstdint>
@@ -17,16 +16,11 @@
 #include "commands.h"
 #include "printing.h"
 #include "reader_errors.h"
+#include "util/byte_io.h"
 
 namespace vxavi {
 
 namespace {
-
-struct Picture {
-    int32_t width, height;
-    uint16_t bits;
-    uint32_t crc;
-};
 
 // Blue, green and red of one pixel; 16-bit pixels are 5-5-5, each part
 // widened to 8 bits by repeating its top bits.
@@ -35,7 +29,7 @@ void colours(const uint8_t* in, std::size_t pixel, uint8_t* out) {
         for (int k = 0; k < 3; ++k) out[k] = in[k];
         return;
     }
-    const unsigned v = in[0] | in[1] << 8;
+    const unsigned v = vx::le16(in);
     for (int k = 0; k < 3; ++k) {
         const unsigned c = (v >> (5 * k)) & 31;
         out[k] = static_cast<uint8_t>(c << 3 | c >> 2);
@@ -62,26 +56,6 @@ bool picture_crc(const BITMAPINFOHEADER& f, const uint8_t* pixels, uint32_t* crc
     return true;
 }
 
-void print(std::string& out, bool json, uint32_t number, const Picture& p) {
-    char b[128];
-    if (json) {
-        out += number == 0 ? "\n" : ",\n";
-        JsonWriter j(out);
-        j.begin_object();
-        j.field("frame", number);
-        j.field("width", static_cast<int64_t>(p.width));
-        j.field("height", static_cast<int64_t>(p.height));
-        j.field("bits", static_cast<uint32_t>(p.bits));
-        std::snprintf(b, sizeof b, "%08x", static_cast<unsigned>(p.crc));
-        j.field("crc32", std::string(b));
-        j.end_object();
-    } else {
-        std::snprintf(b, sizeof b, "%8u  %6d  %6d  %4u  %08x\n", number, p.width, p.height,
-                      static_cast<unsigned>(p.bits), static_cast<unsigned>(p.crc));
-        out += b;
-    }
-}
-
 }  // namespace
 
 int run_decode(const Options& options) {
@@ -95,7 +69,7 @@ int run_decode(const Options& options) {
     const VXRESULT init = aviGetFrameInit(r, &decoder);
     if (init == AVIERR_COMPRESSOR && video != nullptr && video->format != nullptr &&
         video->formatSize >= sizeof(BITMAPINFOHEADER)) {
-        const uint32_t c = static_cast<const BITMAPINFOHEADER*>(video->format)->biCompression;
+        const uint32_t c = vx::ByteReader(video->format, video->formatSize).u32(16);
         std::string code;
         for (int i = 0; i < 4; ++i) {
             const char ch = static_cast<char>(c >> (8 * i));
@@ -111,15 +85,14 @@ int run_decode(const Options& options) {
         return kExitFileError;
     }
 
-    std::string out = options.json ? "[" : "   frame   width  height  bits  crc32\n";
+    ListPrinter out(options.json, "   frame   width  height  bits  crc32\n");
     int status = kExitOk;
     union {
         BITMAPINFOHEADER header;
         uint8_t room[40 + 256 * 4];
     } format{};
     const uint32_t frames = video->header.dwLength;
-    uint32_t done = 0;
-    for (; done < frames && done <= INT32_MAX; ++done) {
+    for (uint32_t done = 0; done < frames && done <= INT32_MAX && out.ok(); ++done) {
         void* pixels = nullptr;
         int16_t owned = 0;
         begin_reader_call();
@@ -131,25 +104,32 @@ int run_decode(const Options& options) {
             status = kExitFileError;
             break;
         }
-        Picture p{format.header.biWidth, format.header.biHeight, format.header.biBitCount, 0};
-        const bool known =
-            pixels != nullptr && picture_crc(format.header, static_cast<uint8_t*>(pixels), &p.crc);
+        const BITMAPINFOHEADER& p = format.header;
+        uint32_t crc = 0;
+        const bool known = pixels != nullptr && picture_crc(p, static_cast<uint8_t*>(pixels), &crc);
         if (owned == 1) VxDisposeData(pixels);
         if (!known) {
             print_error("cannot decode frame " + std::to_string(done) + " of " + options.path +
-                        " (a " + std::to_string(p.bits) + "-bit picture is not shown)");
+                        " (a " + std::to_string(p.biBitCount) + "-bit picture is not shown)");
             status = kExitFileError;
             break;
         }
-        print(out, options.json, done, p);
-        if (out.size() > (1u << 16)) {
-            if (!write_stdout(out)) break;
-            out.clear();
-        }
+        char line[96];
+        // LONG on Windows.
+        const auto width = static_cast<int32_t>(p.biWidth),
+                   height = static_cast<int32_t>(p.biHeight);
+        std::snprintf(line, sizeof line, "%8u  %6d  %6d  %4u  %s\n", done, width, height,
+                      static_cast<unsigned>(p.biBitCount), crc32_text(crc).c_str());
+        out.row(line, [&](JsonWriter& j) {
+            j.field("frame", done);
+            j.field("width", width);
+            j.field("height", height);
+            j.field("bits", p.biBitCount);
+            j.field("crc32", crc32_text(crc));
+        });
     }
     aviGetFrameTerm(decoder);
-    if (options.json) out += done != 0 ? "\n]\n" : "]\n";
-    if (!write_stdout(out)) {
+    if (!out.end()) {
         print_error("cannot write the output");
         return kExitFileError;
     }

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "printing.h"
 #include "progress.h"
+#include "util/byte_io.h"
 
 namespace vxavi {
 
@@ -57,10 +58,8 @@ void tone(uint64_t first, std::vector<unsigned char>& bytes) {
     for (uint32_t i = 0; i < kSamplesPerFrame; ++i) {
         const double t = static_cast<double>(first + i) / kSampleRate;
         const auto v = static_cast<int16_t>(std::lround(8000.0 * std::sin(kTwoPi * 440.0 * t)));
-        for (uint32_t c = 0; c < kChannels; ++c) {
-            bytes[i * kBlockAlign + c * 2] = static_cast<unsigned char>(v & 0xff);
-            bytes[i * kBlockAlign + c * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xff);
-        }
+        for (uint32_t c = 0; c < kChannels; ++c)
+            vx::put16(&bytes[i * kBlockAlign + c * 2], static_cast<uint16_t>(v));
     }
 }
 

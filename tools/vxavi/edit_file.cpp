@@ -3,7 +3,6 @@
 #include <VexaInfo.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -11,8 +10,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -35,64 +32,29 @@ bool write_at(HANDLE h, const void* buffer, uint32_t count, uint64_t at) {
     return VxPWrite(h, buffer, count, &position) == 0;
 }
 
-bool length_of(HANDLE h, uint64_t* length) {
-    const int64_t zero = 0;
-    int64_t end = 0;
-    if (SetFilePointer64(h, &zero, &end, 2) != 0 || end < 0) return false;
-    *length = static_cast<uint64_t>(end);
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<EditFile> EditFile::open(const std::string& path, std::string* error) {
-#ifdef _WIN32
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        *error = "system error " + std::to_string(GetLastError());
-        return nullptr;
-    }
-#else
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        *error = std::strerror(errno);
-        return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        *error = "not a regular file";
-        return nullptr;
-    }
-    HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
-#endif
+    const HANDLE h = open_handle(path, Access::kReadWrite, error);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::unique_ptr<EditFile>(new EditFile(h));
-}
-
-EditFile::~EditFile() {
-#ifdef _WIN32
-    CloseHandle(handle_);
-#else
-    ::close(static_cast<int>(reinterpret_cast<intptr_t>(handle_)));
-#endif
 }
 
 bool EditFile::truncate(uint64_t length) {
 #ifdef _WIN32
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(length);
-    return SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
+    return SetFilePointerEx(handle(), at, nullptr, FILE_BEGIN) && SetEndOfFile(handle());
 #else
     static_assert(sizeof(off_t) == 8, "64-bit file offsets are required");
-    return ::ftruncate(static_cast<int>(reinterpret_cast<intptr_t>(handle_)),
+    return ::ftruncate(static_cast<int>(reinterpret_cast<intptr_t>(handle())),
                        static_cast<off_t>(length)) == 0;
 #endif
 }
 
 bool EditFile::keep(const std::vector<std::pair<uint64_t, uint64_t>>& movie) {
     kept_.clear();
-    if (!length_of(handle_, &length_)) return false;
+    if (!length(&length_)) return false;
     try {
         std::vector<std::pair<uint64_t, uint64_t>> skip = movie;
         skip.emplace_back(length_, length_);
@@ -105,7 +67,7 @@ bool EditFile::keep(const std::vector<std::pair<uint64_t, uint64_t>>& movie) {
                 Kept k;
                 k.at = from;
                 k.bytes.resize(begin - from);
-                if (!read_at(handle_, k.bytes.data(), static_cast<uint32_t>(k.bytes.size()),
+                if (!read_at(handle(), k.bytes.data(), static_cast<uint32_t>(k.bytes.size()),
                              from)) {
                     break;
                 }
@@ -130,16 +92,16 @@ bool EditFile::undo() {
             const auto n =
                 static_cast<uint32_t>(std::min<std::size_t>(kBlock, k.bytes.size() - done));
             const unsigned char* was = k.bytes.data() + done;
-            if (read_at(handle_, now.data(), n, k.at + done) &&
+            if (read_at(handle(), now.data(), n, k.at + done) &&
                 std::memcmp(now.data(), was, n) == 0) {
                 continue;
             }
-            ok = write_at(handle_, was, n, k.at + done) && ok;
+            ok = write_at(handle(), was, n, k.at + done) && ok;
         }
     }
-    uint64_t length = 0;
-    if (!length_of(handle_, &length)) return false;
-    return (length == length_ || truncate(length_)) && ok;
+    uint64_t size = 0;
+    if (!length(&size)) return false;
+    return (size == length_ || truncate(length_)) && ok;
 }
 
 }  // namespace vxavi

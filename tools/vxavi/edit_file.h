@@ -2,25 +2,20 @@
 // to an existing file, with an undo for edits made of several calls.
 #pragma once
 
-#include <vxmedia/vxtypes.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "input_file.h"
+
 namespace vxavi {
 
-class EditFile {
+class EditFile : public FileHandle {
 public:
     // Null with `*error` set when the file cannot be opened for writing.
     static std::unique_ptr<EditFile> open(const std::string& path, std::string* error);
-    ~EditFile();
-    EditFile(const EditFile&) = delete;
-    EditFile& operator=(const EditFile&) = delete;
-
-    HANDLE handle() const { return handle_; }
 
     // Keeps what the chunk setters can change, for undo(): the length and
     // every byte but the contents of the movie lists (`movie`, [begin, end)
@@ -32,7 +27,7 @@ public:
     bool undo();
 
 private:
-    explicit EditFile(HANDLE handle) : handle_(handle) {}
+    explicit EditFile(HANDLE handle) : FileHandle(handle) {}
     bool truncate(uint64_t length);
 
     struct Kept {
@@ -40,7 +35,6 @@ private:
         std::vector<unsigned char> bytes;
     };
 
-    HANDLE handle_;
     uint64_t length_ = 0;
     std::vector<Kept> kept_;
 };

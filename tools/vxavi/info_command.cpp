@@ -8,14 +8,15 @@
 #include "commands.h"
 #include "printing.h"
 #include "riff_scan.h"
+#include "util/byte_io.h"
 
 namespace vxavi {
 
 namespace {
 
-constexpr uint32_t kVids = VX_MAKEFOURCC('v', 'i', 'd', 's');
-constexpr uint32_t kIavs = VX_MAKEFOURCC('i', 'a', 'v', 's');
-constexpr uint32_t kAuds = VX_MAKEFOURCC('a', 'u', 'd', 's');
+constexpr uint32_t kVids = vx::fourcc("vids");
+constexpr uint32_t kIavs = vx::fourcc("iavs");
+constexpr uint32_t kAuds = vx::fourcc("auds");
 
 struct FlagName {
     uint32_t bit;
@@ -36,27 +37,30 @@ std::vector<std::string> flag_names(uint32_t flags) {
 // Fields of a stream's raw format, present only when the format holds them.
 class FormatView {
 public:
-    explicit FormatView(const AviStreamRecord& s)
-        : p_(static_cast<const unsigned char*>(s.format)), size_(s.format ? s.formatSize : 0) {}
-    std::optional<uint32_t> u16(uint32_t at) const {
-        if (at + 2 > size_) return std::nullopt;
-        return static_cast<uint32_t>(p_[at] | p_[at + 1] << 8);
-    }
-    std::optional<uint32_t> u32(uint32_t at) const {
-        if (at + 4 > size_) return std::nullopt;
-        return p_[at] | static_cast<uint32_t>(p_[at + 1]) << 8 |
-               static_cast<uint32_t>(p_[at + 2]) << 16 | static_cast<uint32_t>(p_[at + 3]) << 24;
-    }
+    explicit FormatView(const AviStreamRecord& s) : r_(s.format, s.formatSize) {}
+    std::optional<uint32_t> u16(uint32_t at) const { return held(at, 2, r_.u16(at)); }
+    std::optional<uint32_t> u32(uint32_t at) const { return held(at, 4, r_.u32(at)); }
     std::optional<int32_t> i32(uint32_t at) const {
         const auto v = u32(at);
         return v ? std::optional<int32_t>(static_cast<int32_t>(*v)) : std::nullopt;
     }
-    uint32_t size() const { return size_; }
+    uint32_t size() const { return static_cast<uint32_t>(r_.size()); }
 
 private:
-    const unsigned char* p_;
-    uint32_t size_;
+    std::optional<uint32_t> held(uint32_t at, uint32_t n, uint32_t v) const {
+        return r_.has(at, n) ? std::optional<uint32_t>(v) : std::nullopt;
+    }
+
+    vx::ByteReader r_;
 };
+
+// An audio format tag as "0x0055".
+std::optional<std::string> tag_text(const std::optional<uint32_t>& tag) {
+    if (!tag) return std::nullopt;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%04X", *tag);
+    return hex;
+}
 
 struct IndexFacts {
     int32_t stream = -1;
@@ -120,10 +124,7 @@ std::string format_text(const AviStreamRecord& s) {
                opt_text(f.u16(14)) + " bit";
     }
     if (s.header.fccType == kAuds) {
-        const auto tag = f.u16(0);
-        char hex[16] = "?";
-        if (tag) std::snprintf(hex, sizeof hex, "0x%04X", *tag);
-        return std::string("tag ") + hex + ", " + opt_text(f.u16(2)) + " ch, " +
+        return "tag " + tag_text(f.u16(0)).value_or("?") + ", " + opt_text(f.u16(2)) + " ch, " +
                opt_text(f.u32(4)) + " Hz, " + opt_text(f.u16(14)) + " bit, align " +
                opt_text(f.u16(12));
     }
@@ -223,24 +224,13 @@ void json_format(JsonWriter& j, const AviStreamRecord& s) {
     j.field("bytes", f.size());
     if (is_video(s.header.fccType)) {
         const auto compression = f.u32(16);
-        j.key("compression");
-        if (compression)
-            j.value(fourcc_text(*compression));
-        else
-            j.null();
+        j.field("compression",
+                compression ? std::optional(fourcc_text(*compression)) : std::nullopt);
         j.field("width", f.i32(4));
         j.field("height", f.i32(8));
         j.field("bitCount", f.u16(14));
     } else if (s.header.fccType == kAuds) {
-        const auto tag = f.u16(0);
-        j.key("formatTag");
-        if (tag) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%04X", *tag);
-            j.value(hex);
-        } else {
-            j.null();
-        }
+        j.field("formatTag", tag_text(f.u16(0)));
         j.field("channels", f.u16(2));
         j.field("samplesPerSec", f.u32(4));
         j.field("avgBytesPerSec", f.u32(8));

@@ -15,62 +15,68 @@
 
 namespace vxavi {
 
-namespace {
-
-HANDLE open_read_only(const std::string& path, std::string* error) {
+HANDLE FileHandle::open_handle(const std::string& path, Access access, std::string* error) {
+    const bool write = access == Access::kReadWrite;
 #ifdef _WIN32
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
+                           FILE_SHARE_READ | (write ? 0 : FILE_SHARE_WRITE), nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) *error = "system error " + std::to_string(GetLastError());
     return h;
 #else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) {
         *error = std::strerror(errno);
         return INVALID_HANDLE_VALUE;
     }
+    // A directory opens for reading here (for writing it did not open).
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = ::fstat(fd, &st) == 0;
+    const char* refused = known && S_ISDIR(st.st_mode)               ? std::strerror(EISDIR)
+                          : write && !(known && S_ISREG(st.st_mode)) ? "not a regular file"
+                                                                     : nullptr;
+    if (refused != nullptr) {
         ::close(fd);
-        *error = std::strerror(EISDIR);
+        *error = refused;
         return INVALID_HANDLE_VALUE;
     }
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
 #endif
 }
 
-void close_handle(HANDLE h) {
+FileHandle::~FileHandle() {
 #ifdef _WIN32
-    CloseHandle(h);
+    CloseHandle(handle_);
 #else
-    ::close(static_cast<int>(reinterpret_cast<intptr_t>(h)));
+    ::close(static_cast<int>(reinterpret_cast<intptr_t>(handle_)));
 #endif
 }
 
-}  // namespace
+bool FileHandle::length(uint64_t* out) const {
+    const int64_t zero = 0;
+    int64_t end = 0;
+    if (SetFilePointer64(handle_, &zero, &end, 2) != 0 || end < 0) return false;
+    *out = static_cast<uint64_t>(end);
+    return true;
+}
 
 std::unique_ptr<InputFile> InputFile::open(const std::string& path, std::string* error) {
-    const HANDLE h = open_read_only(path, error);
+    const HANDLE h = open_handle(path, Access::kRead, error);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     std::unique_ptr<InputFile> file(new InputFile(path, h));
     const int64_t zero = 0;
-    int64_t end = 0;
-    if (SetFilePointer64(h, &zero, &end, 2) != 0 || end < 0 ||
-        SetFilePointer64(h, &zero, nullptr, 0) != 0) {
+    if (!file->length(&file->size_) || SetFilePointer64(h, &zero, nullptr, 0) != 0) {
         *error = "cannot determine its size (not a regular file?)";
         return nullptr;
     }
-    file->size_ = static_cast<uint64_t>(end);
     return file;
 }
-
-InputFile::~InputFile() { close_handle(handle_); }
 
 bool InputFile::read(uint64_t position, void* buffer, uint32_t count) const {
     if (position > size_ || count > size_ - position) return false;
     if (count == 0) return true;
     const int64_t at = static_cast<int64_t>(position);
-    return VxPRead(handle_, buffer, count, &at) == 0;
+    return VxPRead(handle(), buffer, count, &at) == 0;
 }
 
 }  // namespace vxavi

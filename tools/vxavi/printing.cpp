@@ -25,6 +25,12 @@ std::string hex32(uint32_t value) {
     return b;
 }
 
+std::string crc32_text(uint32_t value) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%08x", static_cast<unsigned>(value));
+    return b;
+}
+
 std::string number_text(double value) {
     if (!std::isfinite(value)) return "0";
     char b[64];
@@ -131,28 +137,15 @@ void JsonWriter::separate() {
     }
 }
 
-JsonWriter& JsonWriter::begin_object() {
+JsonWriter& JsonWriter::open(char bracket) {
     separate();
-    out_ += '{';
+    out_ += bracket;
     first_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::end_object() {
-    out_ += '}';
-    first_.pop_back();
-    return *this;
-}
-
-JsonWriter& JsonWriter::begin_array() {
-    separate();
-    out_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::end_array() {
-    out_ += ']';
+JsonWriter& JsonWriter::close(char bracket) {
+    out_ += bracket;
     first_.pop_back();
     return *this;
 }
@@ -239,6 +232,17 @@ std::string TextTable::render(std::string_view indent) const {
 
 bool write_stdout(std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+void ListPrinter::flush() {
+    ok_ = write_stdout(out_) && ok_;
+    out_.clear();
+}
+
+bool ListPrinter::end() {
+    if (json_) out_ += rows_ != 0 ? "\n]\n" : "]\n";
+    flush();
+    return ok_;
 }
 
 }  // namespace vxavi

@@ -1,5 +1,6 @@
 // Output helpers shared by the commands: a small JSON writer, an aligned text
-// table and the printable forms of four-character codes.
+// table, a listing printed as it goes and the printable forms of
+// four-character codes.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace vxavi {
 
 // The four characters when all are printable, else the hex value; 0 is "".
 std::string fourcc_text(uint32_t fourcc);
-std::string hex32(uint32_t value);  // "0x0000ABCD"
+std::string hex32(uint32_t value);       // "0x0000ABCD"
+std::string crc32_text(uint32_t value);  // "0000abcd"
 // Shortest text that reads back as `value`.
 std::string number_text(double value);
 // At most three decimals, for people.
@@ -26,10 +28,10 @@ class JsonWriter {
 public:
     explicit JsonWriter(std::string& out) : out_(out) {}
 
-    JsonWriter& begin_object();
-    JsonWriter& end_object();
-    JsonWriter& begin_array();
-    JsonWriter& end_array();
+    JsonWriter& begin_object() { return open('{'); }
+    JsonWriter& end_object() { return close('}'); }
+    JsonWriter& begin_array() { return open('['); }
+    JsonWriter& end_array() { return close(']'); }
     JsonWriter& key(std::string_view name);
 
     JsonWriter& value(std::string_view text);
@@ -62,6 +64,8 @@ public:
 
 private:
     void separate();
+    JsonWriter& open(char bracket);
+    JsonWriter& close(char bracket);
 
     std::string& out_;
     std::vector<bool> first_;  // per open container: nothing written yet
@@ -85,5 +89,43 @@ private:
 
 // Writes all of `text` to standard output; false when that fails.
 bool write_stdout(std::string_view text);
+
+// A long listing printed as it goes, a row per item: lines of text under a
+// head line, or a JSON array of objects that stays valid JSON when the
+// listing stops early.
+class ListPrinter {
+public:
+    // `head` is the first line of the text form.
+    ListPrinter(bool json, std::string_view head) : json_(json), out_(json ? "[" : head) {}
+
+    // One row: `line` in the text form, else an object whose members
+    // `members(JsonWriter&)` writes.
+    template <class Members>
+    void row(std::string_view line, Members&& members) {
+        if (json_) {
+            out_ += rows_ == 0 ? "\n" : ",\n";
+            JsonWriter j(out_);
+            j.begin_object();
+            members(j);
+            j.end_object();
+        } else {
+            out_ += line;
+        }
+        ++rows_;
+        if (out_.size() > (1u << 16)) flush();
+    }
+    // False once some of the output could not be written.
+    bool ok() const { return ok_; }
+    // Closes the listing and writes what is left; false as ok().
+    bool end();
+
+private:
+    void flush();
+
+    bool json_;
+    bool ok_ = true;
+    uint64_t rows_ = 0;
+    std::string out_;
+};
 
 }  // namespace vxavi

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "progress.h"
 #include "reader_errors.h"
+#include "util/byte_io.h"
 
 namespace vxavi {
 
@@ -96,8 +97,8 @@ int run_remux(const Options& options) {
     }
     uint32_t blockAlign = 0;
     if (haveAudio) {
-        const auto* f = static_cast<const unsigned char*>(audioRecord->format);
-        blockAlign = static_cast<uint32_t>(f[12] | f[13] << 8);  // WAVEFORMATEX.nBlockAlign
+        // WAVEFORMATEX.nBlockAlign
+        blockAlign = vx::ByteReader(audioRecord->format, audioRecord->formatSize).u16(12);
         if (blockAlign == 0) {
             print_error("the audio format of " + options.path + " has a block size of 0");
             return kExitFileError;

@@ -37,18 +37,9 @@ bool report(const std::string& path, const char* what, int32_t rc) {
 
 int run_tag(const Options& options) {
     const TagEdits& e = options.tags;
-    std::string error;
-    const auto file = EditFile::open(options.path, &error);
-    if (file == nullptr) {
-        print_error(options.path + ": " + error);
-        return kExitFileError;
-    }
+    const auto file = open_riff<EditFile>(options.path);
+    if (file == nullptr) return kExitFileError;
     const HANDLE h = file->handle();
-    uint32_t size = 0;
-    if (vfwGetMetaData(h, 0, nullptr, &size) != 0) {
-        print_error(options.path + ": not a RIFF file");
-        return kExitFileError;
-    }
     // Metadata files are read before the first edit: a tag that fails
     // leaves the file as it was.
     std::vector<std::vector<char>> meta;
@@ -71,6 +62,7 @@ int run_tag(const Options& options) {
     // Each setter either makes its change or, when the file has no room for
     // it, writes nothing; the copy undoes the ones before a failure.
     std::vector<std::pair<uint64_t, uint64_t>> movie;
+    std::string error;
     if (const auto input = InputFile::open(options.path, &error)) {
         for (const Segment& s : scan_layout(*input).segments)
             if (s.moviEnd > s.moviBegin) movie.emplace_back(s.moviBegin, s.moviEnd);

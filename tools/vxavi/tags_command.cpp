@@ -36,18 +36,9 @@ constexpr uint32_t kMaxText = 1024;
 }  // namespace
 
 int run_tags(const Options& options) {
-    std::string error;
-    const auto file = InputFile::open(options.path, &error);
-    if (file == nullptr) {
-        print_error(options.path + ": " + error);
-        return kExitFileError;
-    }
+    const auto file = open_riff<InputFile>(options.path);
+    if (file == nullptr) return kExitFileError;
     const HANDLE h = file->handle();
-    uint32_t size = 0;
-    if (vfwGetMetaData(h, 0, nullptr, &size) != 0) {
-        print_error(options.path + ": not a RIFF file");
-        return kExitFileError;
-    }
     char tcO[18], tcA[18], rnO[40], rnA[40], comment[256];
     vfwGetTimeCode(h, tcO, tcA, rnO, rnA, comment);
     line("timecode", tcO);
