@@ -52,7 +52,7 @@ bool ChunkTree::walk(const ChunkFile& file, FOURCC type, uint64_t begin, uint64_
     uint64_t at = begin;
     bool stopped = false, memory = true;
     // The record limit bounds the walk; no step limit of its own.
-    walker.children(begin, end, [&](const RiffChunk& c) {
+    const auto visit = [&](const RiffChunk& c) {
         // Zero-filled space (preallocated or never written) holds no chunks:
         // walking it would only make a record per 8 bytes. A list too small
         // to hold its type ends the parent's walk.
@@ -74,7 +74,8 @@ bool ChunkTree::walk(const ChunkFile& file, FOURCC type, uint64_t begin, uint64_
         }
         at = c.next();
         return memory;
-    }, SIZE_MAX);
+    };
+    walker.children(begin, end, visit, SIZE_MAX);
     *complete = memory && !stopped && at == end;
     return memory;
 }
@@ -90,7 +91,7 @@ BuildResult ChunkTree::build(HANDLE file) {
     const ChunkFile source(file, fileEnd);
     const BasicRiffWalker<ChunkFile> walker(source);
     bool memory = true;
-    walker.children(0, fileEnd, [&](const RiffChunk& form) {
+    const auto visit = [&](const RiffChunk& form) {
         if (form.id != fourcc("RIFF") || !form.typed || form.size < 4) return false;
         memory = add({form.membersPos(), fourcc("RIFF"), form.size - 4, 0, form.end});
         if (!memory) return false;
@@ -101,7 +102,8 @@ BuildResult ChunkTree::build(HANDLE file) {
             memory = walk(source, form.listType, form.membersPos(), form.end, 1, &lastRiffWalked);
         }
         return memory;
-    }, SIZE_MAX);
+    };
+    walker.children(0, fileEnd, visit, SIZE_MAX);
     if (!memory) records_.clear();
     return memory ? BuildResult::kOk : BuildResult::kNoMemory;
 }

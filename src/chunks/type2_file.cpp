@@ -47,15 +47,13 @@ VXAPI int32_t VXCALL IsAVIType2File(const char* name, void* streamHeader) {
     using vx::fourcc;
     vx::RiffChunk form, hdrl, avih, strl, strh;
     unsigned char header[64];
-    const bool ok = walker.at(0, f.size(), &form) && form.id == fourcc("RIFF") &&
-                    form.listType == fourcc("AVI ") &&
-                    walker.at(form.membersPos(), f.size(), &hdrl) &&
-                    hdrl.listType == fourcc("hdrl") &&
-                    walker.at(hdrl.membersPos(), f.size(), &avih) &&
-                    walker.at(avih.next(), f.size(), &strl) && strl.listType == fourcc("strl") &&
-                    walker.at(strl.membersPos(), f.size(), &strh) && strh.id == fourcc("strh") &&
-                    f.read(strh.dataPos(), header, sizeof header) &&
-                    vx::le32(header) == fourcc("iavs");
+    const bool ok =
+        walker.at(0, f.size(), &form) && form.id == fourcc("RIFF") &&
+        form.listType == fourcc("AVI ") && walker.at(form.membersPos(), f.size(), &hdrl) &&
+        hdrl.listType == fourcc("hdrl") && walker.at(hdrl.membersPos(), f.size(), &avih) &&
+        walker.at(avih.next(), f.size(), &strl) && strl.listType == fourcc("strl") &&
+        walker.at(strl.membersPos(), f.size(), &strh) && strh.id == fourcc("strh") &&
+        f.read(strh.dataPos(), header, sizeof header) && vx::le32(header) == fourcc("iavs");
     if (!ok) return 0;
     if (streamHeader != nullptr) std::memcpy(streamHeader, header, sizeof header);
     return 1;

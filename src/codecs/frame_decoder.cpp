@@ -99,7 +99,8 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     if (s == nullptr || s->header.fccType != kVids || s->format == nullptr ||
         s->formatSize < kHeader)
         return fail_init(d, out, AVIERR_BADPARAM, site::codec::kNoVideo);
-    const auto* stored = static_cast<const BITMAPINFOHEADER*>(s->format);  // handed to the codec as stored
+    const auto* stored =
+        static_cast<const BITMAPINFOHEADER*>(s->format);  // handed to the codec as stored
     BITMAPINFOHEADER& o = d->output.header;
     vx::read_bitmap_header(s->format, kHeader, &o);
 

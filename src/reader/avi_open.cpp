@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "reader/block_cache.h"
 #include "formats/stored_records.h"
+#include "reader/block_cache.h"
 #include "reader/reader_internal.h"
 #include "util/host.h"
 

@@ -1,9 +1,9 @@
 // Pieces of the reader shared between opening, index loading and sample reads.
 #pragma once
 
-#include <cstdint>
-
 #include <vxmedia/avireader.h>
+
+#include <cstdint>
 
 #include "reader/host_file.h"
 #include "util/byte_io.h"
@@ -16,7 +16,9 @@ using RiffWalker = BasicRiffWalker<HostFile>;
 inline bool is_video_type(uint32_t fcc) { return fcc == fourcc("vids") || fcc == fourcc("iavs"); }
 inline bool is_audio_type(uint32_t fcc) { return fcc == fourcc("auds"); }
 
-inline ByteReader format_reader(const AviStreamRecord& s) { return ByteReader(s.format, s.formatSize); }
+inline ByteReader format_reader(const AviStreamRecord& s) {
+    return ByteReader(s.format, s.formatSize);
+}
 
 // Loads an "indx" chunk (super index or inline standard index) into `target`.
 // Returns 0 or the recorded error; on failure `target` is empty.

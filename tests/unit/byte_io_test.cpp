@@ -1,9 +1,10 @@
 // The bounded byte reader and writer and the RIFF walker over bytes in memory.
+#include "util/byte_io.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "util/byte_io.h"
 #include "util/riff_walker.h"
 
 namespace vx {
