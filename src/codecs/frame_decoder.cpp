@@ -92,6 +92,15 @@ VXRESULT fail_init(AviFrameDecoder* d, AviFrameDecoder** out, VXRESULT code,
     return 0;
 }
 
+// Refuses pictures above kMaxPicture; a stream with delta frames keeps its
+// picture between calls, in a block of its own.
+bool keep_picture(AviFrameDecoder* d, const AviReader* r, uint32_t size) {
+    if (size > kMaxPicture) return false;
+    if ((r->indexFlags & AVI_INDEXFLAG_NOTKEY) == 0) return true;
+    d->outputBuffer = vx::platform::global_alloc_locked(size);
+    return d->outputBuffer != nullptr;
+}
+
 VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
     const AviReader* r = d->reader;
     const AviStreamRecord* s = video_stream(r);
@@ -113,13 +122,8 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         o.biSizeImage =
             size < r->mainHeader.dwSuggestedBufferSize ? r->mainHeader.dwSuggestedBufferSize : size;
         if (o.biClrUsed > 256) o.biClrUsed = 256;
-        if (o.biSizeImage > kMaxPicture)
+        if (!keep_picture(d, r, o.biSizeImage))
             return fail_init(d, out, AVIERR_MEMORY, site::codec::kPictureMemory);
-        if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
-            d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (d->outputBuffer == nullptr)
-                return fail_init(d, out, AVIERR_MEMORY, site::codec::kPictureMemory);
-        }
         d->decodeWidth = -1;
         d->decodeHeight = -1;
     } else {
@@ -131,20 +135,15 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         o.biCompression = 0;
         o.biSizeImage = image_size(o.biWidth, o.biHeight, o.biBitCount);
         if (o.biSizeImage == 0) return fail_init(d, out, AVIERR_BADPARAM, site::codec::kNoVideo);
-        if (o.biSizeImage > kMaxPicture)
+        if (!keep_picture(d, r, o.biSizeImage))
             return fail_init(d, out, AVIERR_MEMORY, site::codec::kImageMemory);
-        if (r->indexFlags & AVI_INDEXFLAG_NOTKEY) {
-            d->outputBuffer = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (d->outputBuffer == nullptr)
-                return fail_init(d, out, AVIERR_MEMORY, site::codec::kImageMemory);
-        }
         if (o.biClrUsed > 256) o.biClrUsed = 256;
-        if (o.biClrUsed != 0 && stored->biSize < s->formatSize) {
+        if (o.biClrUsed != 0 && o.biSize < s->formatSize) {
             // The colour table as far as the stored format holds it.
-            const uint32_t have = s->formatSize - stored->biSize;
+            const uint32_t have = s->formatSize - o.biSize;
             const uint32_t want = o.biClrUsed * 4;
             std::memcpy(d->output.bytes + kHeader,
-                        static_cast<const uint8_t*>(s->format) + stored->biSize,
+                        static_cast<const uint8_t*>(s->format) + o.biSize,
                         want < have ? want : have);
         }
     }
