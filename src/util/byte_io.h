@@ -97,6 +97,11 @@ public:
         v = static_cast<T>(u);
         skip(sizeof(T));
     }
+    // The fields of a record, in their stored order.
+    template <class... T>
+    void fields(T&... v) {
+        (field(v), ...);
+    }
     // Copies `count` bytes from the cursor, zero-filling what is not there.
     void bytes(void* out, std::size_t count) {
         auto* o = static_cast<unsigned char*>(out);

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
+#include "formats/stored_records.h"
 #include "util/riff_walker.h"
 
 namespace vx {
@@ -106,6 +108,47 @@ TEST(RiffWalker, StaysInsideParentsAndTheFile) {
     EXPECT_TRUE(walker.read(avih, 0, text, 4));
     EXPECT_STREQ(text, "0123");
     EXPECT_FALSE(walker.read(avih, 1, text, 4));
+}
+
+// A stream header read from its stored bytes: every field in order, and a
+// record cut short sets only the bytes it holds.
+TEST(StoredRecords, StreamHeaderFieldsAndShortRecords) {
+    unsigned char stored[56];
+    ByteWriter w(stored, sizeof stored);
+    w.u32(fourcc("vids"));
+    w.u32(fourcc("MJPG"));
+    w.u32(0x10);
+    w.u16(2);
+    w.u16(9);
+    for (uint32_t v : {1u, 1001u, 30000u, 5u, 300u, 65536u, 7500u, 0u}) w.u32(v);
+    for (uint16_t v : {1, 2, 640, 480}) w.u16(v);
+    ASSERT_FALSE(w.overflow());
+
+    AVIStreamHeader h{};
+    read_stream_header(stored, sizeof stored, &h);
+    EXPECT_EQ(h.fccHandler, fourcc("MJPG"));
+    EXPECT_EQ(h.wLanguage, 9u);
+    EXPECT_EQ(h.dwScale, 1001u);
+    EXPECT_EQ(h.dwRate, 30000u);
+    EXPECT_EQ(h.dwSampleSize, 0u);
+    EXPECT_EQ(h.rcFrame.left, 0x00020001);  // the stored 16-bit words, in order
+    EXPECT_EQ(h.rcFrame.top, 0x01E00280);
+
+    struct Case {
+        std::size_t size;
+        uint32_t rate, length;
+    };
+    for (const Case c : {Case{24, 0xFFFFFFFFu, 0xFFFFFFFFu}, Case{26, 0xFFFF7530u, 0xFFFFFFFFu},
+                         Case{36, 30000u, 300u}}) {
+        SCOPED_TRACE(c.size);
+        AVIStreamHeader cut;
+        std::memset(&cut, 0xFF, sizeof cut);
+        read_stream_header(stored, c.size, &cut);
+        EXPECT_EQ(cut.dwScale, 1001u);
+        EXPECT_EQ(cut.dwRate, c.rate);
+        EXPECT_EQ(cut.dwLength, c.length);
+        EXPECT_EQ(cut.dwQuality, 0xFFFFFFFFu);
+    }
 }
 
 }  // namespace
