@@ -50,10 +50,9 @@ inline constexpr uint16_t stream_prefix(uint32_t stream) {
 }
 
 // Reads little-endian fields from a bounded block of bytes (a stream format,
-// an index chunk, a header read from a file), by offset or in turn from a
-// cursor. A read past the end gives 0 and, for the cursor, marks the reader
-// short, so a stored record shorter than its structure reads as zero-filled
-// and a caller that needs every field checks short() once at the end.
+// an index chunk, a header read from a file) by offset, or field after field
+// into a record. A read past the end gives 0, so a stored record shorter than
+// its structure reads as zero-filled.
 class ByteReader {
 public:
     ByteReader(const void* data, std::size_t size)
@@ -70,63 +69,30 @@ public:
     uint32_t u32(std::size_t off) const { return has(off, 4) ? le32(data_ + off) : 0; }
     uint64_t u64(std::size_t off) const { return has(off, 8) ? le64(data_ + off) : 0; }
 
-    // The cursor.
-    std::size_t tell() const { return at_; }
-    void seek(std::size_t offset) { at_ = offset; }
-    void skip(std::size_t count) { at_ = count > SIZE_MAX - at_ ? SIZE_MAX : at_ + count; }
-    bool short_read() const { return short_; }
-    uint8_t u8() { return take<uint8_t>(1, &ByteReader::u8); }
-    uint16_t u16() { return take<uint16_t>(2, &ByteReader::u16); }
-    uint32_t u32() { return take<uint32_t>(4, &ByteReader::u32); }
-    uint64_t u64() { return take<uint64_t>(8, &ByteReader::u64); }
-    // Reads an integer field of a stored record from the cursor. The bytes
-    // there replace the field's own from its low end: a stored record cut
-    // short sets what it holds and leaves the rest of the field as it was.
+    // Reads the next integer field of a stored record. The bytes there
+    // replace the field's own from its low end: a stored record cut short
+    // sets what it holds and leaves the rest of the field as it was.
     template <class T>
     void field(T& v) {
         static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4, "integer field");
         auto u = static_cast<uint32_t>(v);
-        for (std::size_t i = 0; i < sizeof(T); ++i) {
-            if (!has(at_, i + 1)) {
-                short_ = true;
-                break;
-            }
+        for (std::size_t i = 0; i < sizeof(T) && has(at_, i + 1); ++i) {
             const uint32_t shift = 8 * static_cast<uint32_t>(i);
             u = (u & ~(0xFFu << shift)) | static_cast<uint32_t>(data_[at_ + i]) << shift;
         }
         v = static_cast<T>(u);
-        skip(sizeof(T));
+        at_ += sizeof(T);
     }
     // The fields of a record, in their stored order.
     template <class... T>
     void fields(T&... v) {
         (field(v), ...);
     }
-    // Copies `count` bytes from the cursor, zero-filling what is not there.
-    void bytes(void* out, std::size_t count) {
-        auto* o = static_cast<unsigned char*>(out);
-        const std::size_t n = has(at_, count) ? count : (at_ < size_ ? size_ - at_ : 0);
-        if (n != 0) std::memcpy(o, data_ + at_, n);
-        if (n != count) {
-            std::memset(o + n, 0, count - n);
-            short_ = true;
-        }
-        skip(count);
-    }
 
 private:
-    template <class T>
-    T take(std::size_t n, T (ByteReader::*at)(std::size_t) const) {
-        if (!has(at_, n)) short_ = true;
-        const T v = (this->*at)(at_);
-        skip(n);
-        return v;
-    }
-
     const unsigned char* data_;
     std::size_t size_;
-    std::size_t at_ = 0;
-    bool short_ = false;
+    std::size_t at_ = 0;  // the next field's offset
 };
 
 // Writes little-endian fields into a block of fixed capacity. A write that
@@ -141,8 +107,6 @@ public:
 
     std::size_t size() const { return at_; }
     bool overflow() const { return overflow_; }
-    // Bytes written so far, for records that are patched after the fact.
-    unsigned char* data() { return out_; }
 
     void u8(uint8_t v) {
         unsigned char b[1] = {v};

@@ -12,23 +12,14 @@
 namespace vx {
 namespace {
 
-TEST(ByteReader, ReadsPastTheEndGiveZeroAndMarkTheCursorShort) {
+TEST(ByteReader, ReadsPastTheEndGiveZero) {
     const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7};
-    ByteReader r(bytes, sizeof bytes);
-    EXPECT_EQ(r.u32(), 0x04030201u);
-    EXPECT_FALSE(r.short_read());
-    EXPECT_EQ(r.u16(), 0x0605u);
-    EXPECT_EQ(r.u32(), 0u);  // three bytes short
-    EXPECT_TRUE(r.short_read());
-    EXPECT_EQ(r.u32(3), 0x07060504u);  // offset reads stay independent of the cursor
+    const ByteReader r(bytes, sizeof bytes);
+    EXPECT_EQ(r.u32(3), 0x07060504u);
+    EXPECT_EQ(r.u32(4), 0u);
     EXPECT_EQ(r.u64(0), 0u);
-
-    unsigned char out[4] = {9, 9, 9, 9};
-    r.seek(5);
-    r.bytes(out, 4);
-    EXPECT_EQ(std::vector<unsigned char>(out, out + 4), (std::vector<unsigned char>{6, 7, 0, 0}));
-
-    ByteReader none(nullptr, 100);  // a missing block has no bytes
+    EXPECT_EQ(r.u16(SIZE_MAX), 0u);       // no offset wraps round
+    const ByteReader none(nullptr, 100);  // a missing block has no bytes
     EXPECT_EQ(none.size(), 0u);
     EXPECT_EQ(none.u8(0), 0u);
 }
