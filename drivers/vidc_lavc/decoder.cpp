@@ -61,6 +61,12 @@ int Decoder::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out,
 
 int Decoder::send(const uint8_t* data, uint32_t size) {
     if (size > kMaxPacket) return VX_ICERR_BADPARAM;
+    if (draining_) {
+        // Packets after a drain begin a new run of the stream.
+        avcodec_flush_buffers(context_.get());
+        draining_ = drained_ = false;
+        given_ = out_ = 0;
+    }
     av_packet_unref(packet_.get());
     if (av_new_packet(packet_.get(), static_cast<int>(size)) < 0) return VX_ICERR_MEMORY;
     std::memcpy(packet_->data, data, size);
@@ -73,21 +79,49 @@ int Decoder::send(const uint8_t* data, uint32_t size) {
     }
     const int r = avcodec_send_packet(context_.get(), packet_.get());
     av_packet_unref(packet_.get());
-    return r < 0 ? VX_ICERR_ERROR : VX_ICERR_OK;
+    if (r < 0) return VX_ICERR_ERROR;
+    ++given_;
+    return VX_ICERR_OK;
+}
+
+int Decoder::receive(bool convert, uint8_t* output, bool all) {
+    int result = VX_ICERR_DONTDRAW;
+    // Usually one picture; a decoder catching up may give several, and the
+    // last one written stays.
+    do {
+        const int r = avcodec_receive_frame(context_.get(), picture_.get());
+        if (r == AVERROR_EOF) drained_ = true;
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) return VX_ICERR_ERROR;
+        ++out_;
+        const bool ok = !convert || converter_.convert(*picture_, output);
+        av_frame_unref(picture_.get());
+        if (!ok) return VX_ICERR_ERROR;
+        result = VX_ICERR_OK;
+    } while (all);
+    return result;
 }
 
 int Decoder::decode(const uint8_t* data, uint32_t size, bool convert, uint8_t* output) {
     if (const int r = send(data, size); r != VX_ICERR_OK) return r;
-    // Usually one picture; a decoder catching up may give several, and the
-    // last one written stays.
-    for (;;) {
-        const int r = avcodec_receive_frame(context_.get(), picture_.get());
-        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return VX_ICERR_OK;
-        if (r < 0) return VX_ICERR_ERROR;
-        const bool ok = !convert || converter_.convert(*picture_, output);
-        av_frame_unref(picture_.get());
-        if (!ok) return VX_ICERR_ERROR;
+    return receive(convert, output, true);
+}
+
+int Decoder::drain(bool convert, uint8_t* output) {
+    if (held() == 0) return VX_ICERR_DONTDRAW;
+    if (!draining_) {
+        draining_ = true;
+        if (avcodec_send_packet(context_.get(), nullptr) < 0) drained_ = true;
     }
+    return receive(convert, output, false);
+}
+
+uint32_t Decoder::held() const {
+    if (drained_ || out_ >= given_) return 0;
+    const uint64_t waiting = given_ - out_;
+    const auto reorder =
+        static_cast<uint64_t>(context_->has_b_frames > 0 ? context_->has_b_frames : 0);
+    return static_cast<uint32_t>(waiting < reorder ? waiting : reorder);
 }
 
 }  // namespace vxlavc

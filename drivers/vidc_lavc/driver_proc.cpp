@@ -65,9 +65,12 @@ intptr_t decompress(Instance& instance, const VxIcDecompress* d, intptr_t size) 
         return VX_ICERR_BADPARAM;
     if (!instance.decoder) return VX_ICERR_ERROR;  // no BEGIN
     const uint32_t bytes = d->lpbiInput->biSizeImage;
-    if (bytes == 0 || (d->dwFlags & VX_ICDECOMPRESS_NULLFRAME) != 0) return VX_ICERR_OK;
     const bool convert = (d->dwFlags & VX_ICDECOMPRESS_HURRYUP) == 0;
-    if (d->lpInput == nullptr || (convert && d->lpOutput == nullptr)) return VX_ICERR_BADPARAM;
+    if (convert && d->lpOutput == nullptr) return VX_ICERR_BADPARAM;
+    // A frame without bytes gives out a picture held back, if any.
+    if (bytes == 0 || (d->dwFlags & VX_ICDECOMPRESS_NULLFRAME) != 0)
+        return instance.decoder->drain(convert, static_cast<uint8_t*>(d->lpOutput));
+    if (d->lpInput == nullptr) return VX_ICERR_BADPARAM;
     return instance.decoder->decode(static_cast<const uint8_t*>(d->lpInput), bytes, convert,
                                     static_cast<uint8_t*>(d->lpOutput));
 }
@@ -87,6 +90,10 @@ intptr_t instance_message(uintptr_t id, uint32_t message, intptr_t p1, intptr_t 
             return decompress(*instance, reinterpret_cast<const VxIcDecompress*>(p1), p2);
         case VX_ICM_DECOMPRESS_END:
             instance->decoder.reset();
+            return VX_ICERR_OK;
+        case VX_ICM_DECOMPRESS_GET_HELD:
+            if (p1 == 0) return VX_ICERR_BADPARAM;
+            *reinterpret_cast<uint32_t*>(p1) = instance->decoder ? instance->decoder->held() : 0;
             return VX_ICERR_OK;
         default:
             return VX_ICERR_UNSUPPORTED;
@@ -109,6 +116,7 @@ intptr_t dispatch(uintptr_t id, uint32_t message, intptr_t p1, intptr_t p2) {
         case VX_ICM_DECOMPRESS_BEGIN:
         case VX_ICM_DECOMPRESS:
         case VX_ICM_DECOMPRESS_END:
+        case VX_ICM_DECOMPRESS_GET_HELD:
             return instance_message(id, message, p1, p2);
         default:
             return VX_ICERR_UNSUPPORTED;

@@ -54,6 +54,21 @@ typedef intptr_t (*VxDriverProc)(uintptr_t driverId, void* driver, uint32_t mess
 
 #define VX_ICMODE_DECOMPRESS 2
 
+/* ICM_DECOMPRESS results besides ICERR_OK (a picture was written): the
+ * call gave no picture. A decoder that reorders pictures holds some back;
+ * it answers ICERR_DONTDRAW while it fills up, and afterwards writes the
+ * picture of an earlier frame with each call. */
+#define VX_ICERR_DONTDRAW 1
+
+/* This interface's own message, beyond the reserved range: how many pictures
+ * the begun session holds back now. p1 points at a uint32_t that the driver
+ * sets; the result is ICERR_OK. A driver that leaves the value alone does
+ * not know, and the caller counts its ICERR_DONTDRAW answers instead.
+ * A held picture comes out when a frame without bytes (biSizeImage 0, with
+ * ICDECOMPRESS_NULLFRAME) is decompressed: that drains the session, one
+ * picture per call, ICERR_DONTDRAW when none is left. */
+#define VX_ICM_DECOMPRESS_GET_HELD 0x6100
+
 #define VX_ICDECOMPRESS_HURRYUP 0x80000000u
 #define VX_ICDECOMPRESS_UPDATE 0x40000000u
 #define VX_ICDECOMPRESS_PREROLL 0x20000000u

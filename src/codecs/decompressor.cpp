@@ -111,10 +111,16 @@ VfwDecompressor::~VfwDecompressor() {
     platform::lock_delete(&lock_);
 }
 
+void VfwDecompressor::end_session() {
+    if (!begun_) return;
+    send(codec_, platform::kIcmDecompressEnd, nullptr, nullptr);
+    begun_ = false;
+    session_.fetch_add(1, std::memory_order_release);
+}
+
 void VfwDecompressor::close_codec() {
     if (codec_ == nullptr) return;
-    if (begun_) send(codec_, platform::kIcmDecompressEnd, nullptr, nullptr);
-    begun_ = false;
+    end_session();
     platform::codec_close(codec_);
     codec_ = nullptr;
 }
@@ -147,20 +153,25 @@ bool VfwDecompressor::get_output_format(BITMAPINFOHEADER* out) {
         out->biBitCount = 32;
         out->biSizeImage = image_size(out->biWidth, out->biHeight, 32);
     }
+    outputBits_ = out->biBitCount;
     return true;
 }
 
-bool VfwDecompressor::decompress(const void* frame, uint32_t size, uint32_t flags, int32_t width,
-                                 int32_t height, uint32_t compression, void* bits) {
+BITMAPINFOHEADER VfwDecompressor::output(int32_t width, int32_t height, uint32_t compression) {
+    // The depth proposed, so that the pictures are what the format says.
+    const uint16_t proposed = outputBits_ != 0 ? outputBits_ : input()->biBitCount;
+    return output_format(width, height, compression, can32_ ? 32 : proposed);
+}
+
+VfwDecompressor::Result VfwDecompressor::decompress(const void* frame, uint32_t size,
+                                                    uint32_t flags, int32_t width, int32_t height,
+                                                    uint32_t compression, void* bits) {
     platform::LockGuard hold(&lock_);
-    if (!open_on_demand()) return false;
-    const BITMAPINFOHEADER out =
-        output_format(width, height, compression, can32_ ? 32 : input()->biBitCount);
+    if (!open_on_demand()) return Result::kFailed;
+    const BITMAPINFOHEADER out = output(width, height, compression);
     if (begun_ &&
-        (width != begunWidth_ || height != begunHeight_ || compression != begunCompression_)) {
-        send(codec_, platform::kIcmDecompressEnd, nullptr, nullptr);
-        begun_ = false;
-    }
+        (width != begunWidth_ || height != begunHeight_ || compression != begunCompression_))
+        end_session();
     if (!begun_ &&
         send(codec_, platform::kIcmDecompressBegin, input(), &out) == platform::kIcErrOk) {
         begun_ = true;
@@ -168,11 +179,43 @@ bool VfwDecompressor::decompress(const void* frame, uint32_t size, uint32_t flag
         begunHeight_ = height;
         begunCompression_ = compression;
     }
-    if (!begun_) return false;
+    if (!begun_) return Result::kFailed;
     // The codec learns the frame's length from the input format.
     input()->biSizeImage = size;
-    return platform::codec_decompress(codec_, flags, input(), frame, &out, bits) ==
-           platform::kIcErrOk;
+    const intptr_t r = platform::codec_decompress(codec_, flags, input(), frame, &out, bits);
+    if (r == platform::kIcErrOk) return Result::kPicture;
+    return r == platform::kIcErrDontDraw ? Result::kNoPicture : Result::kFailed;
+}
+
+VfwDecompressor::Result VfwDecompressor::drain(void* bits) {
+    platform::LockGuard hold(&lock_);
+    // A closed codec took its pictures with it.
+    if (codec_ == nullptr || !begun_) return Result::kNoPicture;
+    CodecCache::move_to_front(this);
+    const BITMAPINFOHEADER out = output(begunWidth_, begunHeight_, begunCompression_);
+    input()->biSizeImage = 0;
+    static const uint8_t kNothing = 0;
+    const intptr_t r = platform::codec_decompress(codec_, platform::kIcDecompressNullFrame, input(),
+                                                  &kNothing, &out, bits);
+    if (r == platform::kIcErrOk) return Result::kPicture;
+    return r == platform::kIcErrDontDraw ? Result::kNoPicture : Result::kFailed;
+}
+
+int32_t VfwDecompressor::held() {
+    platform::LockGuard hold(&lock_);
+    if (codec_ == nullptr || !begun_) return 0;
+    // Codecs that do not know the message leave the value as it is, whatever
+    // they answer.
+    uint32_t count = UINT32_MAX;
+    if (send(codec_, platform::kIcmDecompressGetHeld, &count, nullptr) != platform::kIcErrOk ||
+        count > INT32_MAX)
+        return -1;
+    return static_cast<int32_t>(count);
+}
+
+void VfwDecompressor::restart() {
+    platform::LockGuard hold(&lock_);
+    if (codec_ != nullptr) end_session();
 }
 
 }  // namespace vx::codecs

@@ -1,13 +1,16 @@
 // Decoded frames of a reader's video stream: aviGetFrameInit, aviGetFrame,
 // aviGetFrameTerm. A handle goes back to the nearest key frame and decodes
 // forward, and keeps the last picture of a delta-coded stream so that
-// sequential access decodes every frame once.
+// sequential access decodes every frame once. A codec that reorders pictures
+// is fed on until the picture of the frame asked for comes out, and drained
+// at the end of the stream.
 #include <VexaInfo.h>
 #include <vxmedia/aviframes.h>
 
 #include <cstring>
 
 #include "codecs/decompressor.h"
+#include "codecs/held_frames.h"
 #include "formats/stored_records.h"
 #include "platform/global_memory.h"
 #include "reader/sample_read.h"
@@ -33,6 +36,14 @@ struct AviFrameDecoder {
     // buffer (an expanded run-length frame).
     uint8_t pictureInOutput;
     uint8_t complete;  // set up in full
+    // The picture last made is a stored image still in the read buffer.
+    uint8_t pictureInRead;
+    // With a codec: the codec session's state.
+    uint8_t drained;   // the codec was asked for its held pictures
+    int32_t fedTo;     // last frame fed (or passed, when empty); -1 none
+    int32_t shown;     // frame whose picture is in the output buffer; -1 none
+    uint32_t session;  // the decompressor's session the frames went to
+    vx::codecs::HeldFrames held;
 };
 
 namespace {
@@ -182,6 +193,221 @@ void draw_partial(AviFrameDecoder* d, uint32_t bytes, void* destination) {
     std::memcpy(destination, d->readBuffer, bytes < o.biSizeImage ? bytes : o.biSizeImage);
 }
 
+// One aviGetFrame: the frames from the key frame (or from where the handle
+// stopped) to frame f, into the output buffer or a block for this call.
+struct Frames {
+    AviFrameDecoder* d;
+    AviReader* r;
+    int64_t f;
+    int64_t k;
+    int64_t lastIndexed;
+    void* perCall = nullptr;    // a block for this call, handed to the caller
+    void* result = nullptr;     // where the picture is
+    bool wantedFailed = false;  // the codec failed on the frame wanted
+    int32_t wanted_ = -1;
+
+    int64_t first_frame() const { return r->streams[r->videoStream].header.dwStart; }
+
+    VXRESULT take_block() {
+        if (perCall == nullptr) {
+            perCall = vx::platform::global_alloc_locked(d->output.header.biSizeImage);
+            if (perCall == nullptr) return record(AVIERR_MEMORY, site::codec::kCallMemory);
+        }
+        return 0;
+    }
+
+    VXRESULT size_of(int64_t i, uint32_t* bytes) {
+        *bytes = 0;
+        return vx::reader::read_frame_at(r, i, nullptr, bytes, nullptr, site::vfw::kFrameRead);
+    }
+
+    // Frame i's bytes into the read buffer; `*bytes` is its size, known.
+    VXRESULT read(int64_t i, uint32_t* bytes, uint32_t* flags) {
+        if (const VXRESULT rc = reserve_read(d, i, *bytes)) return rc;
+        uint32_t size = d->readCapacity;
+        if (const VXRESULT rc =
+                vx::reader::read_frame_at(r, i, d->readBuffer, &size, flags, site::vfw::kFrameRead))
+            return rc;
+        *bytes = size;
+        return 0;
+    }
+
+    // Stored images and run-length frames, without a codec.
+    VXRESULT draw() {
+        const BITMAPINFOHEADER& o = d->output.header;
+        const int64_t last = d->lastDecoded;
+        const bool onwards = last >= k && f >= last;
+        const int64_t start = onwards ? last + 1 : k;
+        result = d->pictureInOutput ? d->outputBuffer : d->readBuffer;
+        // A run-length delta is drawn on the picture before it, which may
+        // be a stored image still in the read buffer.
+        bool inRead = onwards && d->pictureInRead;
+        for (int64_t i = start; i <= f; ++i) {
+            uint32_t bytes = 0;
+            if (const VXRESULT rc = size_of(i, &bytes)) return rc;
+            void* destination = nullptr;
+            if (bytes != 0 && bytes != o.biSizeImage) {
+                destination = d->outputBuffer;
+                if (destination == nullptr) {
+                    if (const VXRESULT rc = take_block()) return rc;
+                    destination = perCall;
+                }
+                if (inRead && d->readBuffer != nullptr && d->readCapacity >= o.biSizeImage)
+                    std::memcpy(destination, d->readBuffer, o.biSizeImage);
+            }
+            uint32_t flags = 0;
+            if (bytes != 0)
+                if (const VXRESULT rc = read(i, &bytes, &flags)) return rc;
+            if (bytes != 0 && destination == nullptr) {
+                result = d->readBuffer;
+                d->pictureInOutput = 0;
+                inRead = true;
+            } else if (bytes != 0) {
+                draw_partial(d, bytes, destination);
+                result = destination;
+                d->pictureInOutput = destination == d->outputBuffer;
+                inRead = false;
+            }
+            d->pictureInRead = inRead;
+            d->lastDecoded = static_cast<int32_t>(i);
+        }
+        return 0;
+    }
+
+    // Through the codec: on from where the codec session stands when that
+    // reaches frame f's picture no later than a new start from the key
+    // frame, else from the key frame; on past f until its picture comes out.
+    VXRESULT decode() {
+        result = perCall != nullptr ? perCall : d->outputBuffer;
+        // An empty frame shows the picture of the last frame before it that
+        // has bytes: that is the picture wanted.
+        int64_t g = f;
+        for (; g >= k; --g) {
+            uint32_t bytes = 0;
+            if (const VXRESULT rc = size_of(g, &bytes)) return rc;
+            if (bytes != 0) break;
+        }
+        if (g < k) return 0;  // nothing from the key frame on has bytes
+        const auto wanted = static_cast<int32_t>(g);
+        if (perCall == nullptr && d->shown == wanted) {
+            d->lastDecoded = static_cast<int32_t>(f);
+            return 0;
+        }
+        // Going back to an earlier key frame when the codec lost the picture
+        // (it needed frames from before the key frame); twice at most.
+        for (int attempt = 0;; ++attempt) {
+            bool lost = false;
+            if (const VXRESULT rc = feed(wanted, &lost)) return rc;
+            if (!lost || wantedFailed || attempt == 2 || k <= first_frame()) break;
+            uint32_t earlier = static_cast<uint32_t>(k - 1);
+            if (aviFindKeyFrame(r, &earlier) != 0 || earlier >= k) break;
+            k = earlier;
+            d->fedTo = -1;  // start over
+        }
+        d->lastDecoded = static_cast<int32_t>(f);
+        return 0;
+    }
+
+    VXRESULT feed(int32_t wanted, bool* lost) {
+        wanted_ = wanted;
+        VfwDecompressor* c = d->decompressor;
+        vx::codecs::HeldFrames& held = d->held;
+        const bool same = d->fedTo >= 0 && d->session == c->session();
+        const int64_t next = held.count() != 0 ? held.oldest() : int64_t{d->fedTo} + 1;
+        const bool onwards =
+            same && (d->drained ? held.waiting(wanted) : next <= wanted && d->fedTo + 1 >= k);
+        if (!onwards) {
+            // Pictures held back from elsewhere in the stream must not come out.
+            if (held.count() != 0 || d->drained) c->restart();
+            held.clear();
+            d->drained = 0;
+            d->fedTo = static_cast<int32_t>(k - 1);
+        }
+        d->session = c->session();
+        const BITMAPINFOHEADER& o = d->output.header;
+        for (int64_t i = int64_t{d->fedTo} + 1;; ++i) {
+            if (i > wanted && !held.waiting(wanted)) break;
+            uint32_t bytes = 0;
+            VXRESULT rc = i <= lastIndexed ? size_of(i, &bytes) : AVIERR_FILEREAD;
+            if (rc == 0 && bytes != 0) {
+                uint32_t flags = 0;
+                rc = read(i, &bytes, &flags);
+                if (rc == 0) decode_one(static_cast<int32_t>(i), bytes, flags, o);
+            }
+            if (rc != 0) {
+                // Frames past the one wanted are only a means to get its
+                // picture: at the end of what can be read, the codec gives
+                // up what it holds.
+                if (i <= f) return rc;
+                drain(wanted);
+                break;
+            }
+            d->fedTo = static_cast<int32_t>(i);
+        }
+        *lost = d->shown != wanted;
+        return 0;
+    }
+
+    void decode_one(int32_t i, uint32_t bytes, uint32_t flags, const BITMAPINFOHEADER& o) {
+        VfwDecompressor* c = d->decompressor;
+        vx::codecs::HeldFrames& held = d->held;
+        const auto* stored = static_cast<BITMAPINFOHEADER*>(r->streams[r->videoStream].format);
+        if (d->decodeWidth == -1) {
+            d->decodeWidth = stored->biWidth;
+            d->decodeHeight = stored->biHeight;
+        }
+        static_cast<BITMAPINFOHEADER*>(r->streams[r->videoStream].format)->biSizeImage = bytes;
+        const uint32_t need = image_size(d->decodeWidth, d->decodeHeight, o.biBitCount);
+        // A stored size larger than the codec's output would overrun it.
+        const bool fits = need != 0 && need <= o.biSizeImage;
+        if (c->session() != d->session) {
+            held.clear();  // the codec was closed underneath
+            d->session = c->session();
+        }
+        const VfwDecompressor::Result got =
+            fits ? c->decompress(d->readBuffer, bytes, flags, d->decodeWidth, d->decodeHeight, 0,
+                                 result)
+                 : VfwDecompressor::Result::kFailed;
+        held.fed(i);
+        settle(got);
+        if (got == VfwDecompressor::Result::kFailed) {
+            wantedFailed = wantedFailed || i == wanted_;
+            record(AVIERR_COMPRESSOR, site::codec::kDecompress);
+        }
+    }
+
+    // Books what one call gave: codecs that do not say how many pictures
+    // they hold are taken to hold all that gave none, and to have lost the
+    // frames they failed on.
+    void settle(VfwDecompressor::Result got) {
+        vx::codecs::HeldFrames& held = d->held;
+        int32_t h = d->decompressor->held();
+        const auto waiting = static_cast<int32_t>(held.count());
+        if (h < 0) h = got == VfwDecompressor::Result::kNoPicture ? waiting : waiting - 1;
+        if (h < 0) h = 0;
+        if (got == VfwDecompressor::Result::kPicture) {
+            d->shown = held.picture(static_cast<uint32_t>(h));
+        } else {
+            // A failing codec may have written part of a picture.
+            if (got == VfwDecompressor::Result::kFailed) d->shown = -1;
+            held.none(static_cast<uint32_t>(h));
+        }
+    }
+
+    void drain(int32_t wanted) {
+        d->drained = 1;
+        vx::codecs::HeldFrames& held = d->held;
+        while (held.waiting(wanted)) {
+            const VfwDecompressor::Result got = d->decompressor->drain(result);
+            if (got != VfwDecompressor::Result::kPicture) {
+                held.clear();
+                break;
+            }
+            settle(got);
+        }
+    }
+};
+
 }  // namespace
 
 VXAPI VXRESULT VXCALL aviGetFrameInit(AviReader* reader, AviFrameDecoder** outDecoder) {
@@ -193,6 +419,8 @@ VXAPI VXRESULT VXCALL aviGetFrameInit(AviReader* reader, AviFrameDecoder** outDe
         return AVIERR_MEMORY;
     }
     d->lastDecoded = -1;
+    d->fedTo = -1;
+    d->shown = -1;
     d->reader = reader;
     if (reader == nullptr) return fail_init(d, outDecoder, AVIERR_BADPARAM, site::codec::kNoVideo);
     return set_up(d, outDecoder);
@@ -223,72 +451,14 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     const int64_t k = key;
     if (f != k && (r->indexFlags & AVI_INDEXFLAG_EMPTY) && !(r->indexFlags & AVI_INDEXFLAG_NOTKEY))
         f = k;  // an empty frame repeats its key frame's picture
-    const int64_t last = d->lastDecoded;
-    const int64_t start = last >= k && f >= last ? last + 1 : k;
 
-    void* result =
-        d->decompressor != nullptr || d->pictureInOutput ? d->outputBuffer : d->readBuffer;
-    void* perCall = nullptr;  // a block for this call, handed to the caller
-    auto take_block = [&]() -> VXRESULT {
-        if (perCall == nullptr) {
-            perCall = vx::platform::global_alloc_locked(o.biSizeImage);
-            if (perCall == nullptr) return record(AVIERR_MEMORY, site::codec::kCallMemory);
-        }
-        return 0;
-    };
-    auto fail = [&](VXRESULT rc) {
-        vx::platform::global_free(perCall);
+    Frames job{d, r, f, k, lastIndexed};
+    VXRESULT rc = 0;
+    if (d->decompressor != nullptr && d->outputBuffer == nullptr) rc = job.take_block();
+    if (rc == 0) rc = d->decompressor != nullptr ? job.decode() : job.draw();
+    if (rc != 0) {
+        vx::platform::global_free(job.perCall);
         return rc;
-    };
-    if (d->decompressor != nullptr && d->outputBuffer == nullptr) {
-        if (const VXRESULT rc = take_block()) return rc;
-        result = perCall;
-    }
-
-    for (int64_t i = start; i <= f; ++i) {
-        uint32_t bytes = 0;
-        if (const VXRESULT rc =
-                vx::reader::read_frame_at(r, i, nullptr, &bytes, nullptr, site::vfw::kFrameRead))
-            return fail(rc);
-        uint32_t flags = 0;
-        if (bytes != 0) {
-            if (const VXRESULT rc = reserve_read(d, i, bytes)) return fail(rc);
-            uint32_t size = d->readCapacity;
-            if (const VXRESULT rc = vx::reader::read_frame_at(r, i, d->readBuffer, &size, &flags,
-                                                              site::vfw::kFrameRead))
-                return fail(rc);
-            bytes = size;
-        }
-        const auto* stored = static_cast<BITMAPINFOHEADER*>(s->format);
-        if (d->decodeWidth == -1) {
-            d->decodeWidth = stored->biWidth;
-            d->decodeHeight = stored->biHeight;
-        }
-        if (bytes != 0 && d->decompressor != nullptr) {
-            static_cast<BITMAPINFOHEADER*>(s->format)->biSizeImage = bytes;
-            const uint32_t bits = d->decompressor->can_output_32() ? 32 : stored->biBitCount;
-            const uint32_t need = image_size(d->decodeWidth, d->decodeHeight, bits);
-            // A stored size larger than the codec's output would overrun it.
-            const bool fits = need != 0 && need <= o.biSizeImage;
-            if (!fits || !d->decompressor->decompress(d->readBuffer, bytes, flags, d->decodeWidth,
-                                                      d->decodeHeight, 0, result))
-                record(AVIERR_COMPRESSOR, site::codec::kDecompress);
-        } else if (bytes != 0) {
-            if (bytes == o.biSizeImage) {
-                result = d->readBuffer;
-                d->pictureInOutput = 0;
-            } else {
-                void* destination = d->outputBuffer;
-                if (destination == nullptr) {
-                    if (const VXRESULT rc = take_block()) return fail(rc);
-                    destination = perCall;
-                }
-                draw_partial(d, bytes, destination);
-                result = destination;
-                d->pictureInOutput = destination == d->outputBuffer;
-            }
-        }
-        d->lastDecoded = static_cast<int32_t>(i);
     }
 
     if (format != nullptr) {
@@ -296,14 +466,15 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
         std::memcpy(format, d->output.bytes, kHeader + colours * 4);
     }
     // A per-call block made but not used for the picture is not handed out.
-    if (perCall != nullptr && result != perCall) {
-        vx::platform::global_free(perCall);
-        perCall = nullptr;
+    if (job.perCall != nullptr && job.result != job.perCall) {
+        vx::platform::global_free(job.perCall);
+        job.perCall = nullptr;
     }
-    *pixels = result;
-    *owned = perCall != nullptr ? 1 : 0;
-    if (perCall != nullptr) {
+    *pixels = job.result;
+    *owned = job.perCall != nullptr ? 1 : 0;
+    if (job.perCall != nullptr) {
         d->lastDecoded = -1;  // the picture left with the caller
+        d->shown = -1;
         d->pictureInOutput = 0;
     }
     return 0;

@@ -24,8 +24,11 @@ inline constexpr uint32_t kIcmDecompressQuery = VX_ICM_DECOMPRESS_QUERY;
 inline constexpr uint32_t kIcmDecompressBegin = VX_ICM_DECOMPRESS_BEGIN;
 inline constexpr uint32_t kIcmDecompress = VX_ICM_DECOMPRESS;
 inline constexpr uint32_t kIcmDecompressEnd = VX_ICM_DECOMPRESS_END;
+inline constexpr uint32_t kIcmDecompressGetHeld = VX_ICM_DECOMPRESS_GET_HELD;
+inline constexpr uint32_t kIcDecompressNullFrame = VX_ICDECOMPRESS_NULLFRAME;
 
 inline constexpr intptr_t kIcErrOk = VX_ICERR_OK;
+inline constexpr intptr_t kIcErrDontDraw = VX_ICERR_DONTDRAW;
 
 // An open instance of the first installed codec of `type` that accepts the
 // input format `in` (and the output format `out`, when not null) in `mode`;
@@ -36,7 +39,8 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
 // Sends a message with its two arguments; returns the codec's result.
 intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2);
 
-// Decompresses one frame; 0 (kIcErrOk) on success, else the codec's error.
+// Decompresses one frame: kIcErrOk when a picture was written, kIcErrDontDraw
+// when the codec gave none, else the codec's error.
 intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOHEADER* inFormat,
                           const void* in, const BITMAPINFOHEADER* outFormat, void* out);
 

@@ -223,7 +223,8 @@ TEST_F(LavcDriverTest, CorruptFrameFailsAndNextKeyFrameDecodes) {
 }
 
 // Hurried frames are decoded (the delta frame after them comes out right)
-// but not written; empty and null frames write nothing.
+// but not written; empty and null frames write nothing and, with nothing
+// held back, give no picture.
 TEST_F(LavcDriverTest, HurriedAndNullFramesLeaveOutputAlone) {
     Decoding d(kMpeg4, 24, false, "bgr24");
     ASSERT_NO_FATAL_FAILURE(d.begin());
@@ -231,27 +232,43 @@ TEST_F(LavcDriverTest, HurriedAndNullFramesLeaveOutputAlone) {
     const std::vector<uint8_t> untouched = d.bitmap;
     for (std::size_t f = 0; f < 3; ++f)
         ASSERT_EQ(d.decode(f, VX_ICDECOMPRESS_HURRYUP), VX_ICERR_OK);
-    EXPECT_EQ(d.decode(3, VX_ICDECOMPRESS_NULLFRAME), VX_ICERR_OK);
-    EXPECT_EQ(d.inst.decompress(d.c.header(), {}, d.bitmap.data()), VX_ICERR_OK);
+    EXPECT_EQ(d.decode(3, VX_ICDECOMPRESS_NULLFRAME), VX_ICERR_DONTDRAW);
+    EXPECT_EQ(d.inst.decompress(d.c.header(), {}, d.bitmap.data()), VX_ICERR_DONTDRAW);
     EXPECT_EQ(d.bitmap, untouched);
     ASSERT_EQ(d.decode(3), VX_ICERR_OK);
     EXPECT_EQ(d.wrong_bytes(3), 0);
 }
 
 // With B-frames the decoder holds each picture back by one packet: the first
-// call writes nothing, later ones write the picture before (display order).
+// call gives none, later ones write the picture before (display order), and
+// frames without bytes drain the last one; the driver says what it holds.
 TEST_F(LavcDriverTest, DelayedPicturesComeOnePacketLate) {
     const CodecCase bframes{"mpeg4_bframes", "-s 174x130 -c:v mpeg4 -bf 2 -g 12 -q:v 4"};
     Decoding d(bframes, 24, false, "bgr24");
     ASSERT_NO_FATAL_FAILURE(d.begin());
+    auto held = [&] {
+        uint32_t n = 99;
+        EXPECT_EQ(d.inst.send(VX_ICM_DECOMPRESS_GET_HELD, &n), VX_ICERR_OK);
+        return n;
+    };
     std::fill(d.bitmap.begin(), d.bitmap.end(), 0xA5);
     const std::vector<uint8_t> untouched = d.bitmap;
-    ASSERT_EQ(d.decode(0), VX_ICERR_OK);
+    ASSERT_EQ(d.decode(0), VX_ICERR_DONTDRAW);
     EXPECT_EQ(d.bitmap, untouched);
-    for (std::size_t f = 1; f < d.c.frames.size(); ++f) {
+    EXPECT_EQ(held(), 1u);
+    const std::size_t n = d.c.frames.size();
+    for (std::size_t f = 1; f < n; ++f) {
         ASSERT_EQ(d.decode(f), VX_ICERR_OK) << "frame " << f;
         EXPECT_EQ(d.wrong_bytes(f - 1), 0) << "frame " << f;
     }
+    EXPECT_EQ(d.inst.decompress(d.c.header(), {}, d.bitmap.data()), VX_ICERR_OK);
+    EXPECT_EQ(d.wrong_bytes(n - 1), 0);
+    EXPECT_EQ(held(), 0u);
+    EXPECT_EQ(d.inst.decompress(d.c.header(), {}, d.bitmap.data()), VX_ICERR_DONTDRAW);
+    // Packets after the drain start afresh from a key frame.
+    EXPECT_EQ(d.decode(0), VX_ICERR_DONTDRAW);
+    ASSERT_EQ(d.decode(1), VX_ICERR_OK);
+    EXPECT_EQ(d.wrong_bytes(0), 0);
 }
 
 // The tests below need no ffmpeg.

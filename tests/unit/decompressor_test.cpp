@@ -40,8 +40,8 @@ protected:
     static uint32_t decode(VfwDecompressor& d, const std::string& frame, int32_t width = 5,
                            int32_t height = 3) {
         std::vector<uint8_t> image(static_cast<size_t>(width) * 4 * std::abs(height), 0xEE);
-        if (!d.decompress(frame.data(), static_cast<uint32_t>(frame.size()), 0, width, height, 0,
-                          image.data()))
+        if (d.decompress(frame.data(), static_cast<uint32_t>(frame.size()), 0, width, height, 0,
+                         image.data()) != VfwDecompressor::Result::kPicture)
             return 0xFFFFFFFF;
         return image[0] | image[1] << 8 | image[2] << 16 | static_cast<uint32_t>(image[3]) << 24;
     }

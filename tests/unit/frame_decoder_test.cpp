@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/held_frames.h"
 #include "support/reader_fixture.h"
 #include "support/test_files.h"
 #include "unit/codec_env.h"
@@ -64,6 +65,7 @@ protected:
         f.biBitCount = bits;
         f.biCompression = compression;
         f.biClrUsed = static_cast<uint32_t>(palette.size());
+        f.biClrImportant = codecDelay_;  // pictures the test codec holds back
         std::vector<uint8_t> stored(sizeof f + 4 * palette.size());
         std::memcpy(stored.data(), &f, sizeof f);
         if (!palette.empty())
@@ -99,6 +101,7 @@ protected:
     uint32_t decodes() const { return env_.counts().decompresses; }
 
     vxtest::TestCodecEnv env_;
+    uint32_t codecDelay_ = 0;
     std::string path_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     AviReader* reader_ = nullptr;
@@ -153,6 +156,68 @@ TEST_F(FrameDecoderTest, DeltaFramesDecodeForwardFromTheKeyFrameOnce) {
     const uint32_t before = decodes();
     EXPECT_EQ(get(2000000000).first, 0x090768u);
     EXPECT_EQ(decodes() - before, 5u);
+}
+
+// A codec that holds pictures back still gives every frame its own picture,
+// in any order; in order, each frame is fed once and the end is drained.
+// Codecs that do not say what they hold are followed by their answers.
+TEST_F(FrameDecoderTest, ReorderingCodecsGiveEachFrameItsOwnPicture) {
+    for (const uint32_t delay : {1u, 3u, 0x101u, 0x103u}) {
+        SCOPED_TRACE(delay);
+        TearDown();
+        decoder_ = nullptr, reader_ = nullptr, file_ = INVALID_HANDLE_VALUE;
+        SetUp();
+        codecDelay_ = delay;
+        open(delta_run());
+        ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+        const uint32_t before = decodes();
+        auto blue = [](int f) {
+            return 0x090700u + static_cast<uint32_t>(f < 15 ? 10 + f : 85 + f);
+        };
+        for (int f = 0; f < 20; ++f) {
+            const Got g = get(f);
+            ASSERT_EQ(g.rc, 0);
+            EXPECT_EQ(g.owned, 0);
+            EXPECT_EQ(g.first, blue(f)) << "frame " << f;
+        }
+        EXPECT_EQ(decodes() - before, 20 + (delay & 0xFF))
+            << "every frame once, then the held ones";
+        for (const int f : {19, 18, 3, 16, 14, 14, 0, 15, 7})
+            EXPECT_EQ(get(f).first, blue(f)) << "frame " << f;
+        EXPECT_TRUE(host_log().empty());
+    }
+}
+
+// A codec that cannot give 32 bits decodes to the depth it proposed, which
+// the format handed out says, whatever depth the stored format names.
+TEST_F(FrameDecoderTest, PicturesHaveTheDepthTheCodecProposed) {
+    codecDelay_ = 0x200;
+    open({{vxts_frame('K', 1, 2, 3), true}}, VX_TEST_CODEC_FOURCC, VX_TEST_CODEC_FOURCC, 8);
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    const Got g = get(0);
+    ASSERT_EQ(g.rc, 0);
+    EXPECT_EQ(format_.header.biBitCount, 24);
+    EXPECT_EQ(g.first, 0x030201u);
+    EXPECT_EQ(g.pixels[3], 1) << "the second pixel starts at byte 3";
+    EXPECT_TRUE(host_log().empty());
+    if (g.owned == 1) VxDisposeData(const_cast<uint8_t*>(g.pixels));
+}
+
+// Which frame a picture belongs to: the newest `held` frames fed still wait,
+// those before the picture's are lost; no more than kMost wait.
+TEST(HeldFramesTest, PicturesBelongToTheFrameBeforeTheHeldOnes) {
+    vx::codecs::HeldFrames h{};
+    for (const int32_t f : {7, 8, 9}) h.fed(f);
+    EXPECT_EQ(h.picture(1), 8);
+    EXPECT_EQ(h.oldest(), 9);
+    h.fed(10);
+    h.none(1);
+    EXPECT_FALSE(h.waiting(9));
+    EXPECT_EQ(h.picture(5), 10) << "holding more than waits: the oldest";
+    EXPECT_EQ(h.picture(0), -1);
+    for (int32_t f = 0; f < 40; ++f) h.fed(f);
+    EXPECT_EQ(h.count(), vx::codecs::HeldFrames::kMost);
+    EXPECT_EQ(h.oldest(), 8);
 }
 
 TEST_F(FrameDecoderTest, AnEmptyDeltaFrameShowsThePictureBefore) {

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <new>
+#include <vector>
 
 #ifdef _WIN32
 using TcOpen = ICOPEN;
@@ -17,6 +19,8 @@ constexpr uint32_t kGetFormat = ICM_DECOMPRESS_GET_FORMAT, kQuery = ICM_DECOMPRE
 constexpr TcResult kOk = ICERR_OK, kUnsupported = ICERR_UNSUPPORTED, kBadFormat = ICERR_BADFORMAT,
                    kBadParam = ICERR_BADPARAM, kError = ICERR_ERROR;
 constexpr uint32_t kModeCompress = ICMODE_COMPRESS, kModeFastCompress = ICMODE_FASTCOMPRESS;
+constexpr TcResult kDontDraw = ICERR_DONTDRAW;
+constexpr uint32_t kGetHeld = 0x6100, kNullFrame = ICDECOMPRESS_NULLFRAME;
 #else
 #include <vxmedia/driver.h>
 using TcOpen = VxIcOpen;
@@ -30,6 +34,8 @@ constexpr uint32_t kGetFormat = VX_ICM_DECOMPRESS_GET_FORMAT, kQuery = VX_ICM_DE
 constexpr TcResult kOk = VX_ICERR_OK, kUnsupported = VX_ICERR_UNSUPPORTED,
                    kBadFormat = VX_ICERR_BADFORMAT, kBadParam = VX_ICERR_BADPARAM, kError = VX_ICERR_ERROR;
 constexpr uint32_t kModeCompress = VX_ICMODE_COMPRESS, kModeFastCompress = VX_ICMODE_FASTCOMPRESS;
+constexpr TcResult kDontDraw = VX_ICERR_DONTDRAW;
+constexpr uint32_t kGetHeld = VX_ICM_DECOMPRESS_GET_HELD, kNullFrame = VX_ICDECOMPRESS_NULLFRAME;
 #endif
 
 namespace {
@@ -49,6 +55,12 @@ struct Instance {
     int32_t width = 0;
     int32_t height = 0;  // |biHeight|
     uint16_t bitCount = 0;
+    // Reordering: pictures held back, the picture decoded last, and those
+    // waiting to come out.
+    uint32_t delay = 0;
+    bool tellsHeld = true;
+    std::vector<unsigned char> current;
+    std::deque<std::vector<unsigned char>> waiting;
 };
 
 int64_t magnitude(int32_t v) { return v < 0 ? -static_cast<int64_t>(v) : v; }
@@ -59,7 +71,8 @@ bool input_ok(const BITMAPINFOHEADER* in) {
 }
 
 bool output_ok(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
-    return out->biCompression == 0 /* BI_RGB */ && (out->biBitCount == 24 || out->biBitCount == 32) &&
+    const bool deep = out->biBitCount == 32 && (in->biClrImportant & 0x200) == 0;
+    return out->biCompression == 0 /* BI_RGB */ && (out->biBitCount == 24 || deep) &&
            out->biWidth == in->biWidth && magnitude(out->biHeight) == magnitude(in->biHeight);
 }
 
@@ -98,26 +111,17 @@ TcResult begin(Instance* instance, const BITMAPINFOHEADER* in, const BITMAPINFOH
     instance->width = out->biWidth;
     instance->height = static_cast<int32_t>(magnitude(out->biHeight));
     instance->bitCount = out->biBitCount;
+    instance->delay = in->biClrImportant & 0xFF;
+    instance->tellsHeld = (in->biClrImportant & 0x100) == 0;
+    instance->waiting.clear();
     return kOk;
 }
 
-TcResult decompress(const Instance* instance, const TcDecompress* d) {
-    if (!instance->begun) return kError;
-    if (d == nullptr || d->lpbiInput == nullptr || d->lpbiOutput == nullptr || d->lpOutput == nullptr)
-        return kBadParam;
-    const BITMAPINFOHEADER* in = d->lpbiInput;
-    const BITMAPINFOHEADER* out = d->lpbiOutput;
-    if (!input_ok(in) || out->biWidth != instance->width || magnitude(out->biHeight) != instance->height ||
-        out->biBitCount != instance->bitCount)
-        return kBadFormat;
-    if (in->biSizeImage < 4) return kBadFormat;
-    if (d->lpInput == nullptr) return kBadParam;
-    const auto* frame = static_cast<const unsigned char*>(d->lpInput);
+// K and D frames applied to the picture at `rows`.
+void apply(const Instance* instance, const unsigned char* frame, unsigned char* rows) {
     const bool key = frame[0] == 'K';
-    if (!key && frame[0] != 'D') return kBadFormat;
     const unsigned pixelBytes = instance->bitCount / 8u;
     const uint32_t stride = row_bytes(instance->width, instance->bitCount);
-    auto* rows = static_cast<unsigned char*>(d->lpOutput);
     for (int32_t y = 0; y < instance->height; ++y) {
         unsigned char* p = rows + static_cast<std::size_t>(y) * stride;
         for (int32_t x = 0; x < instance->width; ++x, p += pixelBytes) {
@@ -126,7 +130,38 @@ TcResult decompress(const Instance* instance, const TcDecompress* d) {
             if (pixelBytes == 4) p[3] = 0;
         }
     }
-    return kOk;
+}
+
+TcResult decompress(Instance* instance, const TcDecompress* d) {
+    if (!instance->begun) return kError;
+    if (d == nullptr || d->lpbiInput == nullptr || d->lpbiOutput == nullptr || d->lpOutput == nullptr)
+        return kBadParam;
+    const BITMAPINFOHEADER* in = d->lpbiInput;
+    const BITMAPINFOHEADER* out = d->lpbiOutput;
+    if (!input_ok(in) || out->biWidth != instance->width || magnitude(out->biHeight) != instance->height ||
+        out->biBitCount != instance->bitCount)
+        return kBadFormat;
+    const std::size_t image = std::size_t{row_bytes(instance->width, instance->bitCount)} *
+                              static_cast<std::size_t>(instance->height);
+    auto take_waiting = [&] {
+        if (instance->waiting.empty()) return kDontDraw;
+        std::memcpy(d->lpOutput, instance->waiting.front().data(), image);
+        instance->waiting.pop_front();
+        return kOk;
+    };
+    if (in->biSizeImage == 0 || (d->dwFlags & kNullFrame) != 0) return take_waiting();
+    if (in->biSizeImage < 4) return kBadFormat;
+    if (d->lpInput == nullptr) return kBadParam;
+    const auto* frame = static_cast<const unsigned char*>(d->lpInput);
+    if (frame[0] != 'K' && frame[0] != 'D') return kBadFormat;
+    if (instance->delay == 0) {
+        apply(instance, frame, static_cast<unsigned char*>(d->lpOutput));
+        return kOk;
+    }
+    instance->current.resize(image);
+    apply(instance, frame, instance->current.data());
+    instance->waiting.push_back(instance->current);
+    return instance->waiting.size() > instance->delay ? take_waiting() : kDontDraw;
 }
 
 TcResult open(const TcOpen* open) {
@@ -186,6 +221,12 @@ TcResult drive(uintptr_t driverId, uint32_t message, intptr_t p1, intptr_t p2) {
         case kEnd:
             ++g_counts.ends;
             instance->begun = false;
+            instance->waiting.clear();
+            return kOk;
+        case kGetHeld:
+            if (p1 == 0) return kBadParam;
+            if (!instance->tellsHeld) return kUnsupported;
+            *reinterpret_cast<uint32_t*>(p1) = static_cast<uint32_t>(instance->waiting.size());
             return kOk;
         case kDecompress:
             ++g_counts.decompresses;

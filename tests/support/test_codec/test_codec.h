@@ -9,7 +9,8 @@
  *
  * Formats: input biCompression 'VXTS' (any biBitCount), 1 <= biWidth <= 4096,
  * 1 <= |biHeight| <= 4096; output BI_RGB, 24 or 32 bits, same width and
- * |height|. Everything else: ICERR_BADFORMAT.
+ * |height| (24 bits only with 0x200 added to the input's biClrImportant).
+ * Everything else: ICERR_BADFORMAT.
  *
  * DRV_OPEN: refused (0, dwError ICERR_UNSUPPORTED) in the compression modes
  * and for a type other than 'vidc'; accepted otherwise.
@@ -20,13 +21,20 @@
  *
  * ICM_DECOMPRESS (in this order): not begun -> ICERR_ERROR; null record,
  * formats or buffers -> ICERR_BADPARAM; input format refused, output format
- * not the begun one (width, |height|, bit count), or fewer than 4 frame bytes
+ * not the begun one (width, |height|, bit count), or 1 to 3 frame bytes
  * (lpbiInput->biSizeImage) -> ICERR_BADFORMAT. Frame byte 0 'K': every pixel
  * (B,G,R) = bytes 1..3; 'D': bytes 1..3 added (mod 256) to every pixel's
  * B,G,R as the output buffer holds them (the previous frame when decoding
  * into the same buffer); else ICERR_BADFORMAT. 32-bit output: the 4th byte
  * of every pixel becomes 0. Rows padded to 4 bytes; padding never written.
  * ICDECOMPRESS_HURRYUP changes nothing: the frame is still applied.
+ * Reordering: an input biClrImportant of N (1 to 255) makes the instance hold N
+ * pictures back: each frame is applied to its own picture, which waits; the
+ * call writes the oldest waiting picture once more than N wait, else answers
+ * ICERR_DONTDRAW. A frame without bytes (or ICDECOMPRESS_NULLFRAME) writes
+ * the oldest waiting picture, ICERR_DONTDRAW when none waits. The message
+ * 0x6100 sets *(uint32_t*)p1 to the number waiting (ICERR_UNSUPPORTED
+ * instead with 0x100 added to biClrImportant). END forgets them.
  *
  * Counters (process-wide): messages received, whatever their result, except
  * opens (accepted DRV_OPENs) and refusals (refused DRV_OPENs). On Windows
