@@ -252,8 +252,9 @@ TEST_F(VxaviTest, TagsStopsInEndlesslyNestedInfoLists) {
 }
 
 TEST_F(VxaviTest, UsageErrorsExitWithTwo) {
-    for (const char* args :
-         {"", "inspect x.avi", "info", "info a.avi b.avi", "frames --csv a.avi"}) {
+    for (const char* args : {"", "inspect x.avi", "info", "info a.avi b.avi", "frames --csv a.avi",
+                             "frame a.avi 1", "frame a.avi x a.bmp", "frame a.avi 2147483648 a.bmp",
+                             "frame a.avi 1 a.bmp --bits 16", "decode a.avi --bits 24"}) {
         const CommandResult run = vxavi(args);
         EXPECT_EQ(run.exitCode, 2) << args;
         EXPECT_NE(run.err.find("usage: vxavi"), std::string::npos) << args;

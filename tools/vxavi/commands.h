@@ -36,7 +36,9 @@ struct TagEdits {
 
 struct Options {
     std::string path;    // the file read; for demo the file written, may be empty
-    std::string output;  // the file written by remux
+    std::string output;  // the file written by remux and frame
+    uint32_t frame = 0;  // the frame frame writes, from 0
+    uint32_t bits = 0;   // the depth frame converts to; 0: as decoded
     bool json = false;
     bool interleave = false;
     std::optional<uint32_t> segmentMb;
@@ -55,6 +57,7 @@ int run_demo(const Options& options);
 int run_tags(const Options& options);
 int run_tag(const Options& options);
 int run_decode(const Options& options);
+int run_frame(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);
