@@ -1,12 +1,21 @@
-// Opening the AVI file a command reads, and the tool's error line.
+// Opening the AVI file a command reads, the tool's error line, and the
+// check that an output does not overwrite the input.
 #include "avi_file.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "commands.h"
 #include "reader_errors.h"
 
 namespace vxavi {
+
+bool writes_over_input(const Options& options, const std::string& message) {
+    std::error_code ec;
+    if (!std::filesystem::equivalent(options.path, options.output, ec)) return false;
+    print_error(message);
+    return true;
+}
 
 void print_error(const std::string& message) {
     std::fflush(stdout);

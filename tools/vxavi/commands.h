@@ -62,6 +62,10 @@ int run_frame(const Options& options);
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);
 
+// Whether the output names the file being read (creating it would empty
+// it), after printing `message` when it does.
+bool writes_over_input(const Options& options, const std::string& message);
+
 // The file a chunk command reads or edits (InputFile or EditFile); null
 // after printing why when it cannot be opened or is not a RIFF file.
 template <class File>

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -92,12 +91,8 @@ bool write_pixels(std::FILE* out, const Picture& p, const BmpLayout& l) {
 }  // namespace
 
 int run_frame(const Options& options) {
-    // Creating the output empties it: it must not be the file being read.
-    std::error_code ec;
-    if (std::filesystem::equivalent(options.path, options.output, ec)) {
-        print_error("cannot write a frame of " + options.path + " over itself");
+    if (writes_over_input(options, "cannot write a frame of " + options.path + " over itself"))
         return kExitUsage;
-    }
     const std::unique_ptr<AviFile> avi = AviFile::open(options.path);
     if (!avi) return kExitFileError;
     const std::unique_ptr<VideoDecoder> video = VideoDecoder::open(*avi, options.path);

@@ -3,7 +3,6 @@
 // the chunks have in the source.
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,12 +75,8 @@ uint32_t expected_frames(const AviReader* r, bool haveVideo, bool haveAudio) {
 }  // namespace
 
 int run_remux(const Options& options) {
-    // Creating the output empties it: it must not be the file being read.
-    std::error_code ec;
-    if (std::filesystem::equivalent(options.path, options.output, ec)) {
-        print_error("cannot remux " + options.path + " into itself");
+    if (writes_over_input(options, "cannot remux " + options.path + " into itself"))
         return kExitUsage;
-    }
     const std::unique_ptr<AviFile> avi = AviFile::open(options.path);
     if (!avi) return kExitFileError;
     AviReader* r = avi->reader();
