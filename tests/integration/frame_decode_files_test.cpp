@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -158,6 +159,102 @@ TEST_F(DriverProfileTest, DamagedFramesLeaveStandardErrorEmpty) {
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_EQ(listed.err, "");
 }
+
+struct RunLength {
+    const char* name;
+    uint16_t bits;     // 4: BI_RLE4, 8: BI_RLE8
+    uint32_t clrUsed;  // 0: all the depth addresses
+};
+void PrintTo(const RunLength& c, std::ostream* os) { *os << c.name; }
+
+class RunLengthFilesTest : public DriverProfileTest,
+                           public ::testing::WithParamInterface<RunLength> {};
+
+// Run-length coded frames written by the library's writer: each row in runs
+// of four pixels, the table's colours all different.
+void write_run_length(const std::string& path, const RunLength& c, int width, int height,
+                      int frames) {
+    const uint32_t entries = c.clrUsed != 0 ? c.clrUsed : 1u << c.bits;
+    std::vector<uint8_t> format(40 + 4 * entries);
+    BITMAPINFOHEADER header{};
+    header.biSize = 40;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = c.bits;
+    header.biCompression = c.bits == 4 ? 2 : 1;
+    header.biClrUsed = c.clrUsed;
+    std::memcpy(format.data(), &header, sizeof header);
+    for (uint32_t i = 0; i < entries; ++i) {
+        uint8_t* q = &format[40 + 4 * i];  // blue, green, red
+        q[0] = static_cast<uint8_t>(i * 7);
+        q[1] = static_cast<uint8_t>(255 - i * 3);
+        q[2] = static_cast<uint8_t>(i * 29);
+    }
+    MainAVIHeader m{};
+    m.dwTotalFrames = static_cast<uint32_t>(frames);
+    AviWriter* w = nullptr;
+    ASSERT_EQ(avifileOpen(&w, path.c_str(), &m), 0);
+    AVIStreamHeader h{};
+    h.fccType = VX_MAKEFOURCC('v', 'i', 'd', 's');
+    h.fccHandler = VX_MAKEFOURCC('m', 'r', 'l', 'e');
+    h.dwScale = 1;
+    h.dwRate = 25;
+    int32_t stream = -1;
+    ASSERT_EQ(avifileAddStream(w, &stream, &h, format.data(), static_cast<uint32_t>(format.size())),
+              0);
+    for (int f = 0; f < frames; ++f) {
+        std::vector<uint8_t> coded;
+        for (int y = 0; y < height; ++y) {
+            for (int run = 0; run < width / 4; ++run) {
+                const uint32_t a = (run * 5 + y * 3 + f * 7) % entries, b = (a + 1) % entries;
+                // Four pixels a b a b in one 4-bit run, a a b b in two 8-bit ones.
+                if (c.bits == 4)
+                    coded.insert(coded.end(), {4, static_cast<uint8_t>(a << 4 | b)});
+                else
+                    coded.insert(coded.end(),
+                                 {2, static_cast<uint8_t>(a), 2, static_cast<uint8_t>(b)});
+            }
+            coded.insert(coded.end(), {0, static_cast<uint8_t>(y + 1 == height ? 1 : 0)});
+        }
+        ASSERT_EQ(avifileWrite(w, stream, coded.data(), static_cast<uint32_t>(coded.size()),
+                               'd' | 'c' << 8, AVIIF_KEYFRAME),
+                  0);
+    }
+    ASSERT_EQ(avifileClose(w, static_cast<uint32_t>(frames), 0), 0);
+}
+
+// Decoded through the driver, the pixels have the colours of the stored
+// table, as ffmpeg's decoder of the same file gives them.
+TEST_P(RunLengthFilesTest, ColoursComeFromTheStoredTable) {
+    constexpr int kWidth = 16, kHeight = 6, kFrames = 3;
+    const std::string avi = dir_.file("rle.avi");
+    ASSERT_NO_FATAL_FAILURE(write_run_length(avi, GetParam(), kWidth, kHeight, kFrames));
+    const std::vector<char> want = ffmpeg_bgr(avi);
+    ASSERT_EQ(want.size(), size_t{kWidth} * 3 * kHeight * kFrames);
+
+    VxHostErrorClear();
+    OpenedAvi file(avi, true);
+    ASSERT_TRUE(file.ok());
+    AviFrameDecoder* decoder = nullptr;
+    ASSERT_EQ(aviGetFrameInit(file.reader(), &decoder), 0);
+    for (int f : {0, 1, 2, 0}) {
+        BITMAPINFOHEADER format{};
+        void* pixels = nullptr;
+        int16_t owned = -1;
+        ASSERT_EQ(aviGetFrame(decoder, f, &format, &pixels, &owned), 0) << f;
+        ASSERT_EQ(format.biBitCount, 32);
+        EXPECT_EQ(wrong_bytes(pixels, want, f, kWidth, kHeight), 0) << "frame " << f;
+        if (owned == 1) VxDisposeData(pixels);
+    }
+    EXPECT_EQ(VxHostErrorCount(), 0u) << first_logged_site();
+    aviGetFrameTerm(decoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, RunLengthFilesTest,
+                         ::testing::Values(RunLength{"rle4", 4, 0}, RunLength{"rle4_16", 4, 16},
+                                           RunLength{"rle8", 8, 0}, RunLength{"rle8_40", 8, 40}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vxtest
