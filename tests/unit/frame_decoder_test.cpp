@@ -41,12 +41,16 @@ protected:
         if (reader_ != nullptr) aviClose(reader_);
         if (file_ != INVALID_HANDLE_VALUE) vxtest::close_file(file_);
         vxtest::remove_file(path_);
+        decoder_ = nullptr;
+        reader_ = nullptr;
+        file_ = INVALID_HANDLE_VALUE;
     }
 
     // Writes a one-stream file with the writer and opens it with the reader.
     void open(const std::vector<Frame>& frames, uint32_t compression = VX_TEST_CODEC_FOURCC,
               uint32_t handler = VX_TEST_CODEC_FOURCC, uint16_t bits = 24,
-              const std::vector<uint32_t>& palette = {}, int32_t width = kWidth) {
+              const std::vector<uint32_t>& palette = {}, int32_t width = kWidth,
+              bool countColours = true) {
         MainAVIHeader m{};
         m.dwTotalFrames = static_cast<uint32_t>(frames.size());
         AviWriter* w = nullptr;
@@ -63,7 +67,7 @@ protected:
         f.biPlanes = 1;
         f.biBitCount = bits;
         f.biCompression = compression;
-        f.biClrUsed = static_cast<uint32_t>(palette.size());
+        f.biClrUsed = countColours ? static_cast<uint32_t>(palette.size()) : 0;
         std::vector<uint8_t> stored(sizeof f + 4 * palette.size());
         std::memcpy(stored.data(), &f, sizeof f);
         if (!palette.empty())
@@ -209,6 +213,32 @@ TEST_F(FrameDecoderTest, RunLengthFramesAreExpandedIntoACallersBlock) {
     std::memcpy(&colour, format_.room + 40 + 4, 4);
     EXPECT_EQ(colour, 0x00AABBCCu) << "the colour table comes with the format";
     VxDisposeData(const_cast<uint8_t*>(g.pixels));
+}
+
+// A count of 0 means every colour the depth addresses: the stored table
+// comes with the format as far as the file holds it, zero behind that.
+TEST_F(FrameDecoderTest, AColourCountOf0HandsOutTheWholeStoredTable) {
+    struct Case {
+        uint16_t bits;
+        uint32_t stored;  // entries in the file
+    };
+    for (const Case c : {Case{8, 256}, Case{4, 16}, Case{1, 2}, Case{4, 9}}) {
+        SCOPED_TRACE(c.bits);
+        std::vector<uint32_t> palette(c.stored);
+        for (uint32_t i = 0; i < c.stored; ++i) palette[i] = 0x00010203u * (i + 1) ^ 0x00A05000u;
+        const std::string image(uint32_t{kWidth} * kHeight, '\x01');  // rows of 4 bytes
+        open({{image, true}}, 0, 0, c.bits, palette, kWidth, false);
+        ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+        format_ = {};
+        ASSERT_EQ(get(0).rc, 0);
+        EXPECT_EQ(format_.header.biClrUsed, 0u);
+        std::vector<uint32_t> table(size_t{1} << c.bits);
+        std::memcpy(table.data(), format_.room + 40, 4 * table.size());
+        palette.resize(table.size(), 0);
+        EXPECT_EQ(table, palette);
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
