@@ -22,10 +22,12 @@ using vxtest::vxts_frame;
 
 constexpr int32_t kWidth = 4, kHeight = 2;
 constexpr uint32_t kDc = 'd' | ('c' << 8);
+constexpr uint32_t kDb = 'd' | ('b' << 8);
 
 struct Frame {
     std::string bytes;
     bool key;
+    uint32_t type = kDc;  // of the chunk: "00dc", or "00db" for a whole image
 };
 
 class FrameDecoderTest : public ::testing::Test {
@@ -78,7 +80,7 @@ protected:
             0);
         for (const Frame& x : frames)
             ASSERT_EQ(avifileWrite(w, stream, x.bytes.data(), static_cast<uint32_t>(x.bytes.size()),
-                                   kDc, x.key ? AVIIF_KEYFRAME : 0),
+                                   x.type, x.key ? AVIIF_KEYFRAME : 0),
                       0);
         ASSERT_EQ(avifileClose(w, static_cast<uint32_t>(frames.size()), 0), 0);
         file_ = vxtest::open_file(path_, vxtest::Access::kRead);
@@ -239,6 +241,29 @@ TEST_F(FrameDecoderTest, AColourCountOf0HandsOutTheWholeStoredTable) {
         TearDown();
         SetUp();
     }
+}
+
+// A run-length stream whose key frames are whole images ("00db") and whose
+// delta frames are coded ("00dc"): a delta is drawn over its key picture.
+TEST_F(FrameDecoderTest, RunLengthDeltasAreDrawnOverTheWholeKeyImage) {
+    // 8x2 at 8 bits; the delta moves 3 pixels right and draws two of colour 9.
+    std::string key(16, '\0');
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<char>(20 + i);
+    const std::string delta("\x00\x02\x03\x00\x02\x09\x00\x01", 8);
+    open({{key, true, kDb}, {delta, false}}, 0, VX_MAKEFOURCC('R', 'L', 'E', ' '), 8,
+         {0x00112233, 0x00AABBCC}, 8);
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    std::string want = key;
+    want[3] = want[4] = '\x09';
+    // Frame 1 from nothing decoded, then after its key frame.
+    for (const int32_t f : {1, 0, 1}) {
+        const Got g = get(f);
+        ASSERT_EQ(g.rc, 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), 16), f == 0 ? key : want)
+            << "frame " << f;
+        if (g.owned == 1) VxDisposeData(const_cast<uint8_t*>(g.pixels));
+    }
+    EXPECT_TRUE(host_log().empty());
 }
 
 TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
