@@ -5,6 +5,7 @@
 
 #include "formats.h"
 #include "instance_registry.h"
+#include "quiet_log.h"
 
 namespace vxlavc {
 namespace {
@@ -103,9 +104,13 @@ intptr_t instance_message(uintptr_t id, uint32_t message, intptr_t p1, intptr_t 
 intptr_t dispatch(uintptr_t id, uint32_t message, intptr_t p1, intptr_t p2) {
     switch (message) {
         case VX_DRV_LOAD:
+            quiet_log_load();
+            return 1;
+        case VX_DRV_FREE:
+            quiet_log_free();
+            return 1;
         case VX_DRV_ENABLE:
         case VX_DRV_DISABLE:
-        case VX_DRV_FREE:
             return 1;
         case VX_DRV_OPEN:
             return open(reinterpret_cast<VxIcOpen*>(p2));
@@ -130,6 +135,7 @@ extern "C" __attribute__((visibility("default"))) intptr_t DriverProc(uintptr_t 
                                                                       void* /*driver*/,
                                                                       uint32_t message, intptr_t p1,
                                                                       intptr_t p2) {
+    const vxlavc::QuietLogScope quiet;
     try {
         return vxlavc::dispatch(driverId, message, p1, p2);
     } catch (const std::bad_alloc&) {

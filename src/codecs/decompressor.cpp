@@ -50,6 +50,12 @@ BITMAPINFOHEADER output_format(int32_t width, int32_t height, uint32_t compressi
 
 }  // namespace
 
+uint32_t table_entries(const BITMAPINFOHEADER& format) {
+    if (format.biBitCount == 0 || format.biBitCount > 8) return 0;
+    if (format.biClrUsed == 0) return 1u << format.biBitCount;
+    return format.biClrUsed > 256 ? 256 : format.biClrUsed;
+}
+
 uint32_t image_size(int32_t width, int32_t height, uint32_t bits) {
     if (width <= 0 || bits == 0 || bits > 64) return 0;
     const uint64_t rows = height < 0 ? uint64_t{0} - static_cast<int64_t>(height) : height;
@@ -67,15 +73,12 @@ VfwDecompressor* VfwDecompressor::create(const BITMAPINFOHEADER* format, uint32_
     if (stored.biCompression == 0) return nullptr;  // uncompressed: nothing to decode
 
     // The header as far as the stored format holds it, then the colour table
-    // of an 8-bit format, zero where the stored format ends early.
+    // of a format of 8 bits or fewer, zero where the stored format ends early:
+    // codecs of such formats read the table behind the header.
     uint32_t header = stored.biSize < kHeaderSize ? kHeaderSize : stored.biSize;
     if (header > formatSize) header = formatSize;
-    uint64_t size = header;
-    if (stored.biBitCount == 8) {
-        const uint32_t colours =
-            stored.biClrUsed == 0 || stored.biClrUsed > 256 ? 256 : stored.biClrUsed;
-        size += uint64_t{colours} * 4;
-    }
+    const uint32_t colours = table_entries(stored);
+    const uint64_t size = header + uint64_t{colours} * 4;
 
     bool evicted = false;
     CodecInstance probe = locate_with_eviction(format, &evicted);
@@ -92,7 +95,8 @@ VfwDecompressor* VfwDecompressor::create(const BITMAPINFOHEADER* format, uint32_
     d->inputSize_ = static_cast<uint32_t>(size);
     std::memcpy(d->input_.get(), format, size < formatSize ? size : formatSize);
     d->input()->biSize = header;
-    if (stored.biBitCount == 8 && stored.biClrUsed > 256) d->input()->biClrUsed = 256;
+    // The count says no more than the copy holds.
+    if (colours != 0 && stored.biClrUsed > colours) d->input()->biClrUsed = colours;
 
     const BITMAPINFOHEADER test = output_format(stored.biWidth, stored.biHeight, 0, 32);
     d->can32_ = send(probe, platform::kIcmDecompressQuery, d->input(), &test) == platform::kIcErrOk;

@@ -50,6 +50,7 @@ namespace {
 
 using vx::record;
 using vx::codecs::image_size;
+using vx::codecs::table_entries;
 using vx::codecs::VfwDecompressor;
 namespace site = vx::site;
 
@@ -149,10 +150,12 @@ VXRESULT set_up(AviFrameDecoder* d, AviFrameDecoder** out) {
         if (!keep_picture(d, r, o.biSizeImage))
             return fail_init(d, out, AVIERR_MEMORY, site::codec::kImageMemory);
         if (o.biClrUsed > 256) o.biClrUsed = 256;
-        if (o.biClrUsed != 0 && o.biSize < s->formatSize) {
-            // The colour table as far as the stored format holds it.
+        const uint32_t colours = table_entries(o);
+        if (colours != 0 && o.biSize < s->formatSize) {
+            // The colour table as far as the stored format holds it; a count
+            // of 0 means all that the depth addresses, and they are handed out.
             const uint32_t have = s->formatSize - o.biSize;
-            const uint32_t want = o.biClrUsed * 4;
+            const uint32_t want = colours * 4;
             std::memcpy(d->output.bytes + kHeader,
                         static_cast<const uint8_t*>(s->format) + o.biSize,
                         want < have ? want : have);

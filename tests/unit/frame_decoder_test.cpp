@@ -23,10 +23,12 @@ using vxtest::vxts_frame;
 
 constexpr int32_t kWidth = 4, kHeight = 2;
 constexpr uint32_t kDc = 'd' | ('c' << 8);
+constexpr uint32_t kDb = 'd' | ('b' << 8);
 
 struct Frame {
     std::string bytes;
     bool key;
+    uint32_t type = kDc;  // of the chunk: "00dc", or "00db" for a whole image
 };
 
 class FrameDecoderTest : public ::testing::Test {
@@ -42,12 +44,16 @@ protected:
         if (reader_ != nullptr) aviClose(reader_);
         if (file_ != INVALID_HANDLE_VALUE) vxtest::close_file(file_);
         vxtest::remove_file(path_);
+        decoder_ = nullptr;
+        reader_ = nullptr;
+        file_ = INVALID_HANDLE_VALUE;
     }
 
     // Writes a one-stream file with the writer and opens it with the reader.
     void open(const std::vector<Frame>& frames, uint32_t compression = VX_TEST_CODEC_FOURCC,
               uint32_t handler = VX_TEST_CODEC_FOURCC, uint16_t bits = 24,
-              const std::vector<uint32_t>& palette = {}, int32_t width = kWidth) {
+              const std::vector<uint32_t>& palette = {}, int32_t width = kWidth,
+              bool countColours = true) {
         MainAVIHeader m{};
         m.dwTotalFrames = static_cast<uint32_t>(frames.size());
         AviWriter* w = nullptr;
@@ -64,7 +70,7 @@ protected:
         f.biPlanes = 1;
         f.biBitCount = bits;
         f.biCompression = compression;
-        f.biClrUsed = static_cast<uint32_t>(palette.size());
+        f.biClrUsed = countColours ? static_cast<uint32_t>(palette.size()) : 0;
         f.biClrImportant = codecDelay_;  // pictures the test codec holds back
         std::vector<uint8_t> stored(sizeof f + 4 * palette.size());
         std::memcpy(stored.data(), &f, sizeof f);
@@ -76,7 +82,7 @@ protected:
             0);
         for (const Frame& x : frames)
             ASSERT_EQ(avifileWrite(w, stream, x.bytes.data(), static_cast<uint32_t>(x.bytes.size()),
-                                   kDc, x.key ? AVIIF_KEYFRAME : 0),
+                                   x.type, x.key ? AVIIF_KEYFRAME : 0),
                       0);
         ASSERT_EQ(avifileClose(w, static_cast<uint32_t>(frames.size()), 0), 0);
         file_ = vxtest::open_file(path_, vxtest::Access::kRead);
@@ -274,6 +280,55 @@ TEST_F(FrameDecoderTest, RunLengthFramesAreExpandedIntoACallersBlock) {
     std::memcpy(&colour, format_.room + 40 + 4, 4);
     EXPECT_EQ(colour, 0x00AABBCCu) << "the colour table comes with the format";
     VxDisposeData(const_cast<uint8_t*>(g.pixels));
+}
+
+// A count of 0 means every colour the depth addresses: the stored table
+// comes with the format as far as the file holds it, zero behind that.
+TEST_F(FrameDecoderTest, AColourCountOf0HandsOutTheWholeStoredTable) {
+    struct Case {
+        uint16_t bits;
+        uint32_t stored;  // entries in the file
+    };
+    for (const Case c : {Case{8, 256}, Case{4, 16}, Case{1, 2}, Case{4, 9}}) {
+        SCOPED_TRACE(c.bits);
+        std::vector<uint32_t> palette(c.stored);
+        for (uint32_t i = 0; i < c.stored; ++i) palette[i] = 0x00010203u * (i + 1) ^ 0x00A05000u;
+        const std::string image(uint32_t{kWidth} * kHeight, '\x01');  // rows of 4 bytes
+        open({{image, true}}, 0, 0, c.bits, palette, kWidth, false);
+        ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+        format_ = {};
+        ASSERT_EQ(get(0).rc, 0);
+        EXPECT_EQ(format_.header.biClrUsed, 0u);
+        std::vector<uint32_t> table(size_t{1} << c.bits);
+        std::memcpy(table.data(), format_.room + 40, 4 * table.size());
+        palette.resize(table.size(), 0);
+        EXPECT_EQ(table, palette);
+        TearDown();
+        SetUp();
+    }
+}
+
+// A run-length stream whose key frames are whole images ("00db") and whose
+// delta frames are coded ("00dc"): a delta is drawn over its key picture.
+TEST_F(FrameDecoderTest, RunLengthDeltasAreDrawnOverTheWholeKeyImage) {
+    // 8x2 at 8 bits; the delta moves 3 pixels right and draws two of colour 9.
+    std::string key(16, '\0');
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<char>(20 + i);
+    const std::string delta("\x00\x02\x03\x00\x02\x09\x00\x01", 8);
+    open({{key, true, kDb}, {delta, false}}, 0, VX_MAKEFOURCC('R', 'L', 'E', ' '), 8,
+         {0x00112233, 0x00AABBCC}, 8);
+    ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+    std::string want = key;
+    want[3] = want[4] = '\x09';
+    // Frame 1 from nothing decoded, then after its key frame.
+    for (const int32_t f : {1, 0, 1}) {
+        const Got g = get(f);
+        ASSERT_EQ(g.rc, 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), 16), f == 0 ? key : want)
+            << "frame " << f;
+        if (g.owned == 1) VxDisposeData(const_cast<uint8_t*>(g.pixels));
+    }
+    EXPECT_TRUE(host_log().empty());
 }
 
 TEST_F(FrameDecoderTest, SetUpFailsWithoutACodecOrAVideoStream) {
