@@ -8,8 +8,6 @@
 // descriptors open on the file after aviClose.
 #include <VexaInfo.h>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vxmedia/aviframes.h>
@@ -22,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "input_file.h"
 
 namespace {
 
@@ -89,23 +89,17 @@ void expect_file_bytes(const Input& in, const AviIndexEntry& e, const unsigned c
 
 // ---- The file the reader opens ----
 
-struct HostFileState {
-    int fd = -1;
-    std::string name;
-    bool temporary = false;
-};
-
-HostFileState g_file;
-
-void remove_temporary() {
-    if (g_file.temporary) ::unlink(g_file.name.c_str());
+// Made at initialisation; a temporary file goes at exit.
+const vxfuzz::InputFile& input_file() {
+    static const vxfuzz::InputFile file("fuzz_avi_reader");
+    return file;
 }
 
 // Descriptors of this process open on the input file, ours included; -1 when
 // /proc cannot tell. Others (the symbolizer's, libFuzzer's) are not counted.
 int descriptors_on_file() {
     struct stat own;
-    if (::fstat(g_file.fd, &own) != 0) return -1;
+    if (::fstat(input_file().fd(), &own) != 0) return -1;
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr) return -1;
     int n = 0;
@@ -122,41 +116,7 @@ int descriptors_on_file() {
     return n;
 }
 
-void setup_file() {
-    g_file.fd = ::memfd_create("fuzz_avi_reader", MFD_CLOEXEC);
-    if (g_file.fd >= 0) {
-        g_file.name = "/proc/self/fd/" + std::to_string(g_file.fd);
-        // Without /proc the named path cannot work; a temporary file can.
-        if (::access(g_file.name.c_str(), R_OK) != 0) {
-            ::close(g_file.fd);
-            g_file.fd = -1;
-        }
-    }
-    if (g_file.fd < 0) {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/fuzz_avi_XXXXXX";
-        g_file.fd = ::mkstemp(pattern.data());
-        check(g_file.fd >= 0, "cannot create a temporary file");
-        g_file.name = pattern;
-        g_file.temporary = true;
-        std::atexit(remove_temporary);
-    }
-    check(g_file.name.size() < VX_MAX_PATH, "file name too long for the reader");
-}
-
-void write_input(const Input& in) {
-    check(::ftruncate(g_file.fd, 0) == 0, "ftruncate failed");
-    size_t done = 0;
-    while (done < in.size) {
-        const ssize_t n =
-            ::pwrite(g_file.fd, in.data + done, in.size - done, static_cast<off_t>(done));
-        check(n > 0, "writing the input failed");
-        done += static_cast<size_t>(n);
-    }
-    check(::lseek(g_file.fd, 0, SEEK_SET) == 0, "lseek failed");
-}
-
-HANDLE host_handle() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(g_file.fd)); }
+HANDLE host_handle() { return input_file().handle(); }
 
 // ---- Calls on an open reader ----
 
@@ -502,7 +462,7 @@ void exercise_shared_handle(AviReader* r, const Input& in, const char* name) {
         aviReadFramePtrRelease(checked_frame_pointer(second, in, 1));
         check(aviClose(second) == 0, "close failed");
     }
-    const int other = ::dup(g_file.fd);
+    const int other = ::dup(input_file().fd());
     if (other >= 0) {
         (void)aviSetFileRef(r, reinterpret_cast<HANDLE>(static_cast<intptr_t>(other)));
         aviReadFramePtrRelease(checked_frame_pointer(r, in, 0));
@@ -558,7 +518,7 @@ void null_arguments() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setup_file();
+    (void)input_file();
     null_arguments();
     return 0;
 }
@@ -566,9 +526,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Input in{data, size};
     VxHostErrorClear();
-    write_input(in);
+    input_file().write(data, size);
     run_one(in, nullptr);
-    run_one(in, g_file.name.c_str());
+    run_one(in, input_file().name().c_str());
     // The reader's own handle on the file (the cache's) must be closed again.
     const int open = descriptors_on_file();
     check(open == -1 || open == 1, "the reader left a descriptor open on the file");

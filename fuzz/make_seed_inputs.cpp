@@ -1,6 +1,7 @@
 // Writes small hand-made AVI files for the fuzzing seed corpus: the layouts
 // ffmpeg does not write for small files (OpenDML indexes, extension segments,
-// record lists, idx1 offsets from other bases) and a few damaged variants.
+// record lists, idx1 offsets from other bases), run-length video and a few
+// damaged variants.
 //
 // Usage: make_seed_inputs OUTPUT_DIR
 //        make_seed_inputs --regressions OUTPUT_DIR   (the files of regressions/)
@@ -559,6 +560,65 @@ Riff audio_past_32_bits() {
     return f;
 }
 
+// Run-length video, 16x8 with a colour table: coded as BI_RLE8 or BI_RLE4
+// (`compression` 1 or 2) for a codec, or, with compression 0 and the "RLE "
+// handler, whole images as key frames ("00db") and coded deltas ("00dc").
+Riff run_length(uint16_t bits, uint32_t compression, uint32_t clrUsed) {
+    constexpr int32_t kWidth = 16, kHeight = 8;
+    constexpr uint32_t kFrames = 4;
+    const uint32_t entries = clrUsed != 0 ? clrUsed : 1u << bits;
+    const uint32_t imageBytes = (kWidth * bits + 31) / 32 * 4 * kHeight;
+    Riff f;
+    const size_t riff = f.list("RIFF", "AVI ");
+    const size_t hdrl = f.list("LIST", "hdrl");
+    avih(f, kHasIndex, kFrames, 1);
+    const size_t s = f.list("LIST", "strl");
+    strh(f, "vids", compression == 0 ? fcc("RLE ") : fcc("mrle"), 1, 25, 0, kFrames, 0, 56);
+    const size_t strf = f.begin("strf");
+    f.u32(40);
+    f.u32(kWidth);
+    f.u32(kHeight);
+    f.u16(1);
+    f.u16(bits);
+    f.u32(compression);
+    f.u32(compression == 0 ? imageBytes : 0);
+    f.fill(8, 0);
+    f.u32(clrUsed);
+    f.u32(0);
+    for (uint32_t i = 0; i < entries; ++i) f.u32(0x00030507u * (i + 1));
+    f.end(strf);
+    f.end(s);
+    f.end(hdrl);
+    const size_t movi = f.list("LIST", "movi");
+    std::vector<Indexed> vi;
+    for (uint32_t n = 0; n < kFrames; ++n) {
+        const bool whole = compression == 0 && n % 2 == 0;
+        const size_t at = f.begin(whole ? "00db" : "00dc");
+        if (whole) {
+            for (uint32_t i = 0; i < imageBytes; ++i) f.u8(static_cast<uint8_t>((i + n) % entries));
+        } else if (compression == 0) {
+            // A delta: three pixels right, one line up, a run of two, then an
+            // absolute run of three.
+            for (const uint8_t b : {0, 2, 3, 1, 2, 1, 0, 3, 2, 0, 1, 0, 0, 1}) f.u8(b);
+        } else {
+            for (int32_t y = 0; y < kHeight; ++y) {
+                f.u8(kWidth);
+                f.u8(static_cast<uint8_t>(bits == 4 ? ((y + n) % 16) << 4 | (y % 16)
+                                                    : (y + n) % entries));
+                f.u8(0);
+                f.u8(y + 1 == kHeight ? 1 : 0);
+            }
+        }
+        f.end(at);
+        const bool key = compression != 0 || whole;
+        vi.push_back({f.get32(at), key ? kKeyFrame : 0u, at, f.get32(at + 4)});
+    }
+    f.end(movi);
+    idx1(f, vi, static_cast<int64_t>(movi + 8));
+    f.end(riff);
+    return f;
+}
+
 bool write(const std::string& dir, const char* name, const Riff& f) {
     const std::string path = dir + "/" + name;
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -597,5 +657,8 @@ int main(int argc, char** argv) {
     ok &= write(dir, "gen_rec_lists_no_idx1.avi", records(false));
     ok &= write(dir, "gen_mixed_streams.avi", mixed());
     ok &= write(dir, "gen_truncated.avi", truncated());
+    ok &= write(dir, "gen_rle8.avi", run_length(8, 1, 6));
+    ok &= write(dir, "gen_rle4.avi", run_length(4, 2, 0));
+    ok &= write(dir, "gen_rle_whole_keys.avi", run_length(8, 0, 0));
     return ok ? 0 : 1;
 }

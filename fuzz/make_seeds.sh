@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Makes the seed corpus of the AVI reader fuzz target:
+# Makes the seed corpus of the AVI reader and frame decoder fuzz targets:
 #   - a few tiny AVI files written by ffmpeg (classic idx1, audio and video,
-#     non-key frames, two audio streams, no idx1, cut short),
+#     non-key frames, two audio streams, no idx1, cut short, and video of
+#     several codecs for the frame decoder),
 #   - the hand-made files of make_seed_inputs (OpenDML indexes, AVIX
-#     segments, record lists, other idx1 bases), when its path is given,
+#     segments, record lists, other idx1 bases, run-length video), when its
+#     path is given,
 #   - the shared sample files under 300 KB, copied at run time.
 # ffmpeg writes OpenDML indexes only once a file passes its first 1 GiB
 # segment; below that it leaves JUNK where they would go, hence the generator.
@@ -41,6 +43,12 @@ if command -v ffmpeg >/dev/null; then
   # Written to a pipe: no idx1, and the RIFF and movi sizes left unset.
   ff "${video[@]}" "${audio[@]}" -c:v mpeg4 -q:v 20 -c:a pcm_u8 "${exact[@]}" -f avi pipe:1 \
     >"$out/ff_no_idx1_pipe.avi"
+  # Video of the codecs the frame decoder's target reaches through the
+  # libavcodec driver: B-frames, vector quantisers, a palettised raw stream.
+  ff "${video[@]}" -c:v mpeg4 -bf 2 -g 6 -q:v 20 "${exact[@]}" "$out/ff_mpeg4_bframes.avi"
+  ff "${video[@]}" -c:v msvideo1 "${exact[@]}" "$out/ff_msvideo1.avi"
+  ff "${video[@]}" -c:v cinepak "${exact[@]}" "$out/ff_cinepak.avi"
+  ff "${video[@]}" -c:v rawvideo -pix_fmt pal8 "${exact[@]}" "$out/ff_pal8.avi"
   # Cut inside idx1, and inside the movie list.
   size=$(stat -c %s "$out/ff_mpeg4_pcm.avi")
   head -c $((size - 100)) "$out/ff_mpeg4_pcm.avi" >"$out/ff_cut_in_idx1.avi"

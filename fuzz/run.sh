@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the AVI reader, writer and chunk-export fuzz targets with clang, ASan and UBSan,
-# runs the reader's seed corpus and the regression inputs once, then fuzzes
-# for a while: two thirds of the time the reader, one third the writer. Exits
-# non-zero when an input crashes, leaks, hits undefined behaviour, runs out of
-# memory or times out; the input is left in build-fuzz/artifacts/.
+# Builds the AVI reader, writer, chunk-export and frame decoder fuzz targets
+# with clang, ASan and UBSan (the libavcodec driver module too), runs the seed
+# corpus and the regression inputs once through the reader, the chunk exports
+# and the frame decoder, then fuzzes for a while: half the time the reader, a
+# quarter the frame decoder, a quarter the writer. Exits non-zero when an
+# input crashes, leaks, hits undefined behaviour, runs out of memory or times
+# out; the input is left in build-fuzz/artifacts/.
 #
-# Usage: fuzz/run.sh [SECONDS]    fuzzing time of both targets together, default 60
+# Usage: fuzz/run.sh [SECONDS]    fuzzing time of all the targets together, default 60
 # Needs clang (with libFuzzer: libclang-rt-14-dev on Debian 12), cmake, ffmpeg.
 # VX_FUZZ_BUILD_DIR overrides the build directory (default build-fuzz).
 set -euo pipefail
@@ -15,18 +17,21 @@ seconds=${1:-60}
 build=${VX_FUZZ_BUILD_DIR:-build-fuzz}
 fuzzer=$build/fuzz/fuzz_avi_reader
 writer_fuzzer=$build/fuzz/fuzz_avi_writer
+frames_fuzzer=$build/fuzz/fuzz_frame_decoder
 seeds=$build/seeds
 corpus=$build/corpus
 writer_corpus=$build/corpus-writer
+frames_corpus=$build/corpus-frames
 artifacts=$build/artifacts/
-mkdir -p "$corpus" "$writer_corpus" "$artifacts"
+mkdir -p "$corpus" "$writer_corpus" "$frames_corpus" "$artifacts"
 
 # Only the fuzz targets are built: tests would need GoogleTest, and they have
 # their own sanitizer build.
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_BUILD_FUZZ=ON -DVX_SANITIZE=address,undefined \
   -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_avi_reader fuzz_avi_writer fuzz_avi_chunks make_seed_inputs
+cmake --build "$build" -j"$(nproc)" --target fuzz_avi_reader fuzz_avi_writer fuzz_avi_chunks \
+  fuzz_frame_decoder make_seed_inputs
 
 fuzz/make_seeds.sh "$seeds" "$build/fuzz/make_seed_inputs"
 
@@ -41,11 +46,23 @@ echo "=== seeds and regression inputs, once each"
 echo "=== chunk exports: seeds and regression inputs, once each"
 "$build/fuzz/fuzz_avi_chunks" "${common[@]}" -runs=0 "$seeds" fuzz/regressions
 
-writer_seconds=$((seconds / 3))
-reader_seconds=$((seconds - writer_seconds))
+# The frame decoder on the same files, through the libavcodec driver.
+echo "=== frame decoder: seeds and regression inputs, once each"
+"$frames_fuzzer" "${common[@]}" -runs=0 "$seeds" fuzz/regressions
+
+writer_seconds=$((seconds / 4))
+frames_seconds=$((seconds / 4))
+reader_seconds=$((seconds - writer_seconds - frames_seconds))
 echo "=== fuzzing the reader for ${reader_seconds}s"
 "$fuzzer" "${common[@]}" -max_total_time="$reader_seconds" -max_len=262144 -print_final_stats=1 \
   "$corpus" "$seeds" fuzz/regressions
+
+# Inputs stay small: each frame asked for is decoded from its key frame on.
+if [ "$frames_seconds" -gt 0 ]; then
+  echo "=== fuzzing the frame decoder for ${frames_seconds}s"
+  "$frames_fuzzer" "${common[@]}" -max_total_time="$frames_seconds" -max_len=65536 \
+    -print_final_stats=1 "$frames_corpus" "$seeds" fuzz/regressions
+fi
 
 # The writer's inputs are call sequences, not files: no seeds or dictionary.
 if [ "$writer_seconds" -gt 0 ]; then
