@@ -458,7 +458,14 @@ VXAPI VXRESULT VXCALL aviGetFrame(AviFrameDecoder* d, int32_t frame, BITMAPINFOH
     Frames job{d, r, f, k, lastIndexed};
     VXRESULT rc = 0;
     if (d->decompressor != nullptr && d->outputBuffer == nullptr) rc = job.take_block();
-    if (rc == 0) rc = d->decompressor != nullptr ? job.decode() : job.draw();
+    // A stream that starts past its index has no frame to draw.
+    if (rc == 0 && k <= f) rc = d->decompressor != nullptr ? job.decode() : job.draw();
+    // Nothing drawn at all (no frame, or only empty ones): a blank picture,
+    // never a null one.
+    if (rc == 0 && (job.result == nullptr || k > f)) {
+        rc = job.take_block();
+        job.result = job.perCall;
+    }
     if (rc != 0) {
         vx::platform::global_free(job.perCall);
         return rc;

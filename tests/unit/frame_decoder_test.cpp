@@ -226,6 +226,28 @@ TEST(HeldFramesTest, PicturesBelongToTheFrameBeforeTheHeldOnes) {
     EXPECT_EQ(h.oldest(), 8);
 }
 
+// With no frame to draw, a blank picture of the stream's size comes out.
+TEST_F(FrameDecoderTest, StreamsWithoutAFrameGiveABlankPicture) {
+    const std::string image(uint32_t{kWidth} * 3 * kHeight, '\x7F');
+    for (const bool empty : {true, false}) {
+        SCOPED_TRACE(empty ? "only empty frames" : "starts past its index");
+        TearDown();
+        decoder_ = nullptr, reader_ = nullptr, file_ = INVALID_HANDLE_VALUE;
+        SetUp();
+        open({{empty ? "" : image, true}, {empty ? "" : image, true}}, 0,
+             VX_MAKEFOURCC('D', 'I', 'B', ' '));
+        if (!empty) reader_->streams[reader_->videoStream].header.dwStart = 5;
+        ASSERT_EQ(aviGetFrameInit(reader_, &decoder_), 0);
+        const Got g = get(1);
+        ASSERT_EQ(g.rc, 0);
+        ASSERT_NE(g.pixels, nullptr);
+        EXPECT_EQ(g.owned, 1);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(g.pixels), image.size()),
+                  std::string(image.size(), '\0'));
+        VxDisposeData(const_cast<uint8_t*>(g.pixels));
+    }
+}
+
 TEST_F(FrameDecoderTest, AnEmptyDeltaFrameShowsThePictureBefore) {
     open({{vxts_frame('K', 1, 2, 3), true},
           {vxts_frame('D', 5, 0, 0), false},
