@@ -90,6 +90,23 @@ typedef intptr_t (*VxDriverProc)(uintptr_t driverId, void* driver, uint32_t mess
  * DRV_DISABLE and DRV_FREE its record of the module; for DRV_OPEN, the ICM_
  * messages and DRV_CLOSE its record of the instance. Drivers need not use it. */
 
+/* ICM_GETINFO (p1 the record, p2 its size): the codec describes itself and
+ * answers the bytes it filled; with a null p1 the size it needs. Texts are
+ * UTF-16, NUL-terminated. */
+#define VX_ICM_GETINFO 0x5002
+
+typedef struct VxIcInfo {
+    uint32_t dwSize;
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwFlags; /* VIDCF_ values */
+    uint32_t dwVersion;
+    uint32_t dwVersionICM;
+    uint16_t szName[16];
+    uint16_t szDescription[128];
+    uint16_t szDriver[128];
+} VxIcInfo;
+
 /* DRV_OPEN's p2. The driver sets dwError when it refuses. */
 typedef struct VxIcOpen {
     uint32_t dwSize;

@@ -36,6 +36,18 @@ inline constexpr intptr_t kIcErrDontDraw = VX_ICERR_DONTDRAW;
 CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEADER* in,
                            const BITMAPINFOHEADER* out, uint32_t mode);
 
+// The handler code of the installed codec of `type` at `index` (0, 1, ...)
+// in the platform's order of installed codecs; false past the last one.
+bool codec_info(uint32_t type, uint32_t index, uint32_t* handler);
+
+// An open instance of the installed codec of `type` whose handler code is
+// `handler` (letters in either case), in `mode`, asked nothing about
+// formats; null when there is none or it refuses.
+CodecInstance codec_open(uint32_t type, uint32_t handler, uint32_t mode);
+
+// The codec's description of itself (ICM_GETINFO); false when it gives none.
+bool codec_get_info(CodecInstance codec, VxIcInfo* info);
+
 // Sends a message with its two arguments; returns the codec's result.
 intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2);
 

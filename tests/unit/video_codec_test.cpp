@@ -34,12 +34,14 @@ constexpr intptr_t kError = ICERR_ERROR;
 constexpr intptr_t kBadHandle = ICERR_BADHANDLE;
 constexpr uint32_t kHurryUp = ICDECOMPRESS_HURRYUP;
 constexpr uint32_t kModeCompress = ICMODE_COMPRESS;
+constexpr uint32_t kModeQuery = ICMODE_QUERY;
 #else
 constexpr intptr_t kBadFormat = VX_ICERR_BADFORMAT;
 constexpr intptr_t kError = VX_ICERR_ERROR;
 constexpr intptr_t kBadHandle = VX_ICERR_BADHANDLE;
 constexpr uint32_t kHurryUp = VX_ICDECOMPRESS_HURRYUP;
 constexpr uint32_t kModeCompress = VX_ICMODE_COMPRESS;
+constexpr uint32_t kModeQuery = VX_ICMODE_QUERY;
 #endif
 
 BITMAPINFOHEADER format(uint32_t compression, int32_t width, int32_t height, uint16_t bits,
@@ -127,6 +129,34 @@ TEST_F(VideoCodecTest, LocatesTheTestCodecForItsFormatAndClosesIt) {
     vp::codec_close(codec.release());
     c = counts();
     EXPECT_EQ(c.closes, c.opens);
+}
+
+// Installed codecs are listed in order, opened by handler code and describe
+// themselves.
+TEST_F(VideoCodecTest, InstalledCodecsAreListedOpenedByHandlerAndDescribed) {
+    std::vector<uint32_t> listed;
+    uint32_t handler = 0;
+    for (uint32_t i = 0; i < 256 && vp::codec_info(vp::kCodecTypeVideo, i, &handler); ++i)
+        listed.push_back(handler);
+#ifdef _WIN32
+    EXPECT_FALSE(listed.empty()) << "the system's own codecs";
+    const uint32_t asked = kVxts;
+#else
+    EXPECT_EQ(listed, (std::vector<uint32_t>{VX_MAKEFOURCC('N', 'O', 'N', 'E'), kVxts}));
+    const uint32_t asked = VX_MAKEFOURCC('v', 'x', 't', 's');  // either case
+#endif
+    Codec codec(vp::codec_open(vp::kCodecTypeVideo, asked, kModeQuery));
+    ASSERT_NE(codec.h, nullptr);
+    VxIcInfo info;
+    ASSERT_TRUE(vp::codec_get_info(codec.h, &info));
+    EXPECT_EQ(info.fccHandler, kVxts);
+    std::string description;
+    for (const uint16_t c : info.szDescription) {
+        if (c == 0) break;
+        description += static_cast<char>(c);
+    }
+    EXPECT_EQ(description, "VxMedia test codec");
+    EXPECT_EQ(vp::codec_open(vp::kCodecTypeVideo, kZzzz, kModeQuery), nullptr);
 }
 
 TEST_F(VideoCodecTest, NoCodecForAnotherCompression) {

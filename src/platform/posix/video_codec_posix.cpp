@@ -90,8 +90,8 @@ uint32_t query_message(uint32_t mode) {
     }
 }
 
-Instance* try_codec(const InstalledCodec& codec, uint32_t type, const BITMAPINFOHEADER* in,
-                    const BITMAPINFOHEADER* out, uint32_t mode, uint32_t query) {
+// An instance of `codec` opened in `mode`; null when it refuses.
+Instance* open_codec(const InstalledCodec& codec, uint32_t type, uint32_t mode) {
     drivers::Module* module = drivers::acquire(codec.path);
     if (module == nullptr) return nullptr;
     auto* instance = new (std::nothrow) Instance{module, drivers::driver_proc(module), 0};
@@ -107,15 +107,23 @@ Instance* try_codec(const InstalledCodec& codec, uint32_t type, const BITMAPINFO
     open.dwFlags = mode;
     const intptr_t id =
         instance->proc(0, instance, VX_DRV_OPEN, 0, reinterpret_cast<intptr_t>(&open));
-    if (id != 0) {
-        instance->driverId = static_cast<uintptr_t>(id);
-        if (instance->proc(instance->driverId, instance, query, reinterpret_cast<intptr_t>(in),
-                           reinterpret_cast<intptr_t>(out)) == VX_ICERR_OK)
-            return instance;
-        instance->proc(instance->driverId, instance, VX_DRV_CLOSE, 0, 0);
+    if (id == 0) {
+        delete instance;
+        drivers::release(module);
+        return nullptr;
     }
-    delete instance;
-    drivers::release(module);
+    instance->driverId = static_cast<uintptr_t>(id);
+    return instance;
+}
+
+Instance* try_codec(const InstalledCodec& codec, uint32_t type, const BITMAPINFOHEADER* in,
+                    const BITMAPINFOHEADER* out, uint32_t mode, uint32_t query) {
+    Instance* instance = open_codec(codec, type, mode);
+    if (instance == nullptr) return nullptr;
+    if (instance->proc(instance->driverId, instance, query, reinterpret_cast<intptr_t>(in),
+                       reinterpret_cast<intptr_t>(out)) == VX_ICERR_OK)
+        return instance;
+    codec_close(instance);
     return nullptr;
 }
 
@@ -144,6 +152,33 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
     } catch (const std::bad_alloc&) {
     }
     return nullptr;
+}
+
+bool codec_info(uint32_t type, uint32_t index, uint32_t* handler) {
+    try {
+        const std::vector<InstalledCodec> codecs = installed_codecs(type);
+        if (index >= codecs.size()) return false;
+        *handler = codecs[index].handler;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+CodecInstance codec_open(uint32_t type, uint32_t handler, uint32_t mode) {
+    try {
+        for (const InstalledCodec& codec : installed_codecs(type))
+            if (same_fourcc(codec.handler, handler)) return open_codec(codec, type, mode);
+    } catch (const std::bad_alloc&) {
+    }
+    return nullptr;
+}
+
+bool codec_get_info(CodecInstance codec, VxIcInfo* info) {
+    if (codec == nullptr || info == nullptr) return false;
+    std::memset(info, 0, sizeof *info);
+    info->dwSize = sizeof *info;
+    return codec_send(codec, VX_ICM_GETINFO, reinterpret_cast<intptr_t>(info), sizeof *info) > 0;
 }
 
 intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2) {

@@ -32,6 +32,9 @@ static_assert(VX_ICDECOMPRESS_HURRYUP == ICDECOMPRESS_HURRYUP &&
               VX_ICDECOMPRESS_PREROLL == ICDECOMPRESS_PREROLL &&
               VX_ICDECOMPRESS_NULLFRAME == ICDECOMPRESS_NULLFRAME &&
               VX_ICDECOMPRESS_NOTKEYFRAME == ICDECOMPRESS_NOTKEYFRAME);
+static_assert(VX_ICM_GETINFO == ICM_GETINFO && sizeof(VxIcInfo) == sizeof(ICINFO) &&
+              offsetof(VxIcInfo, szDescription) == offsetof(ICINFO, szDescription) &&
+              offsetof(VxIcInfo, szDriver) == offsetof(ICINFO, szDriver));
 static_assert(sizeof(VxIcOpen) == sizeof(ICOPEN) &&
               offsetof(VxIcOpen, dwFlags) == offsetof(ICOPEN, dwFlags) &&
               offsetof(VxIcOpen, dwError) == offsetof(ICOPEN, dwError) &&
@@ -96,6 +99,24 @@ CodecInstance codec_locate(uint32_t type, uint32_t handler, const BITMAPINFOHEAD
         return hic;
     ICClose(hic);
     return nullptr;
+}
+
+bool codec_info(uint32_t type, uint32_t index, uint32_t* handler) {
+    ICINFO info{};
+    info.dwSize = sizeof info;
+    if (!ICInfo(type, index, &info)) return false;
+    *handler = info.fccHandler;
+    return true;
+}
+
+CodecInstance codec_open(uint32_t type, uint32_t handler, uint32_t mode) {
+    return ICOpen(type, handler, static_cast<UINT>(mode));
+}
+
+bool codec_get_info(CodecInstance codec, VxIcInfo* info) {
+    if (codec == nullptr || info == nullptr) return false;
+    // The records have one layout (asserted above).
+    return ICGetInfo(hic_of(codec), reinterpret_cast<ICINFO*>(info), sizeof(ICINFO)) != 0;
 }
 
 intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t p2) {

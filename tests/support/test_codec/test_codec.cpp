@@ -20,6 +20,8 @@ constexpr TcResult kOk = ICERR_OK, kUnsupported = ICERR_UNSUPPORTED, kBadFormat 
                    kBadParam = ICERR_BADPARAM, kError = ICERR_ERROR;
 constexpr uint32_t kModeCompress = ICMODE_COMPRESS, kModeFastCompress = ICMODE_FASTCOMPRESS;
 constexpr TcResult kDontDraw = ICERR_DONTDRAW;
+using TcInfo = ICINFO;
+constexpr uint32_t kGetInfo = ICM_GETINFO;
 constexpr uint32_t kGetHeld = 0x6100, kNullFrame = ICDECOMPRESS_NULLFRAME;
 #else
 #include <vxmedia/driver.h>
@@ -35,6 +37,8 @@ constexpr TcResult kOk = VX_ICERR_OK, kUnsupported = VX_ICERR_UNSUPPORTED,
                    kBadFormat = VX_ICERR_BADFORMAT, kBadParam = VX_ICERR_BADPARAM, kError = VX_ICERR_ERROR;
 constexpr uint32_t kModeCompress = VX_ICMODE_COMPRESS, kModeFastCompress = VX_ICMODE_FASTCOMPRESS;
 constexpr TcResult kDontDraw = VX_ICERR_DONTDRAW;
+using TcInfo = VxIcInfo;
+constexpr uint32_t kGetInfo = VX_ICM_GETINFO;
 constexpr uint32_t kGetHeld = VX_ICM_DECOMPRESS_GET_HELD, kNullFrame = VX_ICDECOMPRESS_NULLFRAME;
 #endif
 
@@ -164,6 +168,27 @@ TcResult decompress(Instance* instance, const TcDecompress* d) {
     return instance->waiting.size() > instance->delay ? take_waiting() : kDontDraw;
 }
 
+template <class Char, std::size_t N>
+void put_text(Char (&out)[N], const char* text) {
+    std::size_t i = 0;
+    for (; text[i] != '\0' && i + 1 < N; ++i) out[i] = static_cast<Char>(text[i]);
+    out[i] = 0;
+}
+
+TcResult get_info(TcInfo* info, intptr_t size) {
+    if (info == nullptr) return static_cast<TcResult>(sizeof(TcInfo));
+    if (size < static_cast<intptr_t>(sizeof(TcInfo))) return kBadParam;
+    std::memset(info, 0, sizeof *info);
+    info->dwSize = sizeof *info;
+    info->fccType = kTypeVideo;
+    info->fccHandler = VX_TEST_CODEC_FOURCC;
+    info->dwVersion = 1;
+    info->dwVersionICM = 0x0104;
+    put_text(info->szName, "VXTS");
+    put_text(info->szDescription, "VxMedia test codec");
+    return static_cast<TcResult>(sizeof(TcInfo));
+}
+
 TcResult open(const TcOpen* open) {
     // Opened without a record (configuration, as the platform allows): fine.
     if (open != nullptr) {
@@ -223,6 +248,8 @@ TcResult drive(uintptr_t driverId, uint32_t message, intptr_t p1, intptr_t p2) {
             instance->begun = false;
             instance->waiting.clear();
             return kOk;
+        case kGetInfo:
+            return get_info(reinterpret_cast<TcInfo*>(p1), p2);
         case kGetHeld:
             if (p1 == 0) return kBadParam;
             if (!instance->tellsHeld) return kUnsupported;

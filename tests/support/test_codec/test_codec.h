@@ -19,6 +19,8 @@
  * bytes, biSizeImage = padded row bytes x |height|), ICM_DECOMPRESS_BEGIN(in,
  * out: null out is ICERR_BADFORMAT), ICM_DECOMPRESS_END.
  *
+ * ICM_GETINFO(record, size): handler 'VXTS', name "VXTS", description
+ * "VxMedia test codec", flags 0; the record's size is the answer.
  * ICM_DECOMPRESS (in this order): not begun -> ICERR_ERROR; null record,
  * formats or buffers -> ICERR_BADPARAM; input format refused, output format
  * not the begun one (width, |height|, bit count), or 1 to 3 frame bytes
