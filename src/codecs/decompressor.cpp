@@ -4,6 +4,7 @@
 #include <new>
 
 #include "codecs/codec_cache.h"
+#include "formats/colour_table.h"
 #include "formats/stored_records.h"
 #include "platform/lock.h"
 
@@ -49,12 +50,6 @@ BITMAPINFOHEADER output_format(int32_t width, int32_t height, uint32_t compressi
 }
 
 }  // namespace
-
-uint32_t table_entries(const BITMAPINFOHEADER& format) {
-    if (format.biBitCount == 0 || format.biBitCount > 8) return 0;
-    if (format.biClrUsed == 0) return 1u << format.biBitCount;
-    return format.biClrUsed > 256 ? 256 : format.biClrUsed;
-}
 
 uint32_t image_size(int32_t width, int32_t height, uint32_t bits) {
     if (width <= 0 || bits == 0 || bits > 64) return 0;

@@ -76,11 +76,6 @@ private:
     VxCriticalSection lock_{};
 };
 
-// Colour-table entries of a format of 8 bits or fewer: biClrUsed, or all
-// that the depth addresses when it is 0; never more than 256. 0 for deeper
-// formats.
-uint32_t table_entries(const BITMAPINFOHEADER& format);
-
 // Bytes of a row of `width` pixels of `bits` each, padded to 4 bytes, times
 // `height`; 0 when that does not fit 31 bits or an argument is out of range.
 uint32_t image_size(int32_t width, int32_t height, uint32_t bits);

@@ -11,6 +11,7 @@
 
 #include "codecs/decompressor.h"
 #include "codecs/held_frames.h"
+#include "formats/colour_table.h"
 #include "formats/stored_records.h"
 #include "platform/global_memory.h"
 #include "reader/sample_read.h"
@@ -49,8 +50,8 @@ struct AviFrameDecoder {
 namespace {
 
 using vx::record;
+using vx::table_entries;
 using vx::codecs::image_size;
-using vx::codecs::table_entries;
 using vx::codecs::VfwDecompressor;
 namespace site = vx::site;
 
@@ -354,12 +355,12 @@ struct Frames {
     void decode_one(int32_t i, uint32_t bytes, uint32_t flags, const BITMAPINFOHEADER& o) {
         VfwDecompressor* c = d->decompressor;
         vx::codecs::HeldFrames& held = d->held;
-        const auto* stored = static_cast<BITMAPINFOHEADER*>(r->streams[r->videoStream].format);
+        auto* stored = static_cast<BITMAPINFOHEADER*>(r->streams[r->videoStream].format);
         if (d->decodeWidth == -1) {
             d->decodeWidth = stored->biWidth;
             d->decodeHeight = stored->biHeight;
         }
-        static_cast<BITMAPINFOHEADER*>(r->streams[r->videoStream].format)->biSizeImage = bytes;
+        stored->biSizeImage = bytes;
         const uint32_t need = image_size(d->decodeWidth, d->decodeHeight, o.biBitCount);
         // A stored size larger than the codec's output would overrun it.
         const bool fits = need != 0 && need <= o.biSizeImage;

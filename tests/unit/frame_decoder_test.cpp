@@ -171,7 +171,6 @@ TEST_F(FrameDecoderTest, ReorderingCodecsGiveEachFrameItsOwnPicture) {
     for (const uint32_t delay : {1u, 3u, 0x101u, 0x103u}) {
         SCOPED_TRACE(delay);
         TearDown();
-        decoder_ = nullptr, reader_ = nullptr, file_ = INVALID_HANDLE_VALUE;
         SetUp();
         codecDelay_ = delay;
         open(delta_run());
@@ -232,7 +231,6 @@ TEST_F(FrameDecoderTest, StreamsWithoutAFrameGiveABlankPicture) {
     for (const bool empty : {true, false}) {
         SCOPED_TRACE(empty ? "only empty frames" : "starts past its index");
         TearDown();
-        decoder_ = nullptr, reader_ = nullptr, file_ = INVALID_HANDLE_VALUE;
         SetUp();
         open({{empty ? "" : image, true}, {empty ? "" : image, true}}, 0,
              VX_MAKEFOURCC('D', 'I', 'B', ' '));

@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include "formats/colour_table.h"
 #include "util/byte_io.h"
 
 namespace vxavi {
@@ -8,15 +9,6 @@ namespace {
 
 // Sides past this are no picture the frame decoder makes.
 constexpr int32_t kMaxSide = 65536;
-
-// The table's entries as the frame decoder hands it out: biClrUsed, or all
-// that the depth can index when it is 0; never more than its 256 places.
-uint32_t table_entries(const BITMAPINFOHEADER& f) {
-    if (f.biBitCount > 8) return 0;
-    const uint32_t all = 1u << f.biBitCount;
-    const uint32_t used = f.biClrUsed != 0 ? f.biClrUsed : all;
-    return used < 256 ? used : 256;
-}
 
 }  // namespace
 
@@ -56,7 +48,7 @@ std::optional<Picture> Picture::of(const PictureFormat& format, const void* pixe
     p.topDown_ = height < 0;
     p.bits_ = bits;
     p.stride_ = static_cast<std::size_t>(stride);
-    p.colours_ = table_entries(f);
+    p.colours_ = vx::table_entries(f);
     return p;
 }
 
