@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 
+#include "driver_profile.h"
 #include "media_files.h"
 #include "test_support.h"
 
@@ -27,49 +27,12 @@ struct Codec {
 };
 void PrintTo(const Codec& c, std::ostream* os) { *os << c.name; }
 
-// The driver module installed through a profile of the test's own.
-class DriverProfileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
-        const char* old = std::getenv("VXMEDIA_PROFILE");
-        if (old != nullptr) saved_ = old, hadProfile_ = true;
-        std::ofstream(dir_.file("profile.ini"))
-            << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
-        setenv("VXMEDIA_PROFILE", dir_.file("profile.ini").c_str(), 1);
-    }
-    void TearDown() override {
-        if (hadProfile_)
-            setenv("VXMEDIA_PROFILE", saved_.c_str(), 1);
-        else
-            unsetenv("VXMEDIA_PROFILE");
-    }
-
-    // Runs vxavi with this profile.
-    CommandResult vxavi(const std::string& args) const {
-        return run_command("VXMEDIA_PROFILE=" + shell_quote(dir_.file("profile.ini")) + " " +
-                           VXAVI_PATH + " " + args);
-    }
-    // ffmpeg's pictures of `avi` in BGR, top row first, frame after frame.
-    std::vector<char> ffmpeg_bgr(const std::string& avi) const {
-        const std::string raw = avi + ".bgr";
-        run_command("ffmpeg -v error -nostdin -y -i " + shell_quote(avi) +
-                    " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " + shell_quote(raw));
-        std::ifstream in(raw, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    TempDir dir_;
-    std::string saved_;
-    bool hadProfile_ = false;
-};
-
 class FrameDecodeFilesTest : public DriverProfileTest,
                              public ::testing::WithParamInterface<Codec> {};
 
 // Colour bytes of a 32-bit bottom-up picture that differ from frame `f` of
 // ffmpeg's BGR output.
-int wrong_bytes(const void* pixels, const std::vector<char>& want, int f, int width, int height) {
+int wrong_bytes(const void* pixels, const std::string& want, int f, int width, int height) {
     int wrong = 0;
     for (int y = 0; y < height; ++y) {
         const auto* got =
@@ -91,7 +54,7 @@ TEST_P(FrameDecodeFilesTest, FramesEqualFfmpegInAnyOrder) {
     run_command(std::string("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=176x144:rate=25 "
                             "-frames:v 24 -g 10 ") +
                 GetParam().args + " " + shell_quote(avi));
-    const std::vector<char> want = ffmpeg_bgr(avi);
+    const std::string want = ffmpeg_bgr(avi);
     ASSERT_EQ(want.size(), size_t{kWidth} * 3 * kHeight * kFrames);
 
     OpenedAvi file(avi, true);
@@ -248,7 +211,7 @@ TEST_P(RunLengthFilesTest, ColoursComeFromTheStoredTable) {
     constexpr int kWidth = 16, kHeight = 6, kFrames = 3;
     const std::string avi = dir_.file("rle.avi");
     ASSERT_NO_FATAL_FAILURE(write_run_length(avi, GetParam(), kWidth, kHeight, kFrames));
-    const std::vector<char> want = ffmpeg_bgr(avi);
+    const std::string want = ffmpeg_bgr(avi);
     ASSERT_EQ(want.size(), size_t{kWidth} * 3 * kHeight * kFrames);
 
     VxHostErrorClear();

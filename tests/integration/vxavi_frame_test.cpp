@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "driver_profile.h"
 #include "media_files.h"
 #include "support/riff_builder.h"
 
@@ -68,27 +69,7 @@ void write_file(const std::string& path, const Bytes& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
-class VxaviFrameTest : public ::testing::TestWithParam<FrameCase> {
-protected:
-    void SetUp() override {
-        if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
-        std::ofstream(dir_.file("profile.ini"))
-            << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
-    }
-    CommandResult vxavi(const std::string& args) {
-        return run_command("VXMEDIA_PROFILE=" + shell_quote(dir_.file("profile.ini")) + " " +
-                           VXAVI_PATH + " " + args);
-    }
-    // ffmpeg's pictures, blue, green and red bytes, top row first.
-    static std::string ffmpeg_bgr(const std::string& input, const std::string& filter) {
-        const CommandResult run = run_command("ffmpeg -v error -nostdin -i " + shell_quote(input) +
-                                              " " + filter + " -f rawvideo -pix_fmt bgr24 -");
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        return run.out;
-    }
-
-    TempDir dir_;
-};
+class VxaviFrameTest : public DriverProfileTest, public ::testing::WithParamInterface<FrameCase> {};
 
 TEST_P(VxaviFrameTest, PicturesEqualFfmpegs) {
     const FrameCase& c = GetParam();
