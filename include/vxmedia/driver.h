@@ -130,6 +130,61 @@ typedef struct VxIcDecompress {
     uint32_t ckid;
 } VxIcDecompress;
 
+/* The compression side. ICM_COMPRESS_GET_FORMAT (p1 the input format, p2
+ * the output format or null): with a null p2 the bytes the output format
+ * needs, else ICERR_OK after writing it. ICM_COMPRESS_GET_SIZE (p1, p2 the
+ * formats): the most bytes one compressed frame can take. ICM_COMPRESS
+ * (p1 a VxIcCompress record, p2 its size). */
+#define VX_ICM_COMPRESS_GET_FORMAT (VX_ICM_USER + 4)
+#define VX_ICM_COMPRESS_GET_SIZE (VX_ICM_USER + 5)
+#define VX_ICM_COMPRESS_BEGIN (VX_ICM_USER + 7)
+#define VX_ICM_COMPRESS (VX_ICM_USER + 8)
+#define VX_ICM_COMPRESS_END (VX_ICM_USER + 9)
+#define VX_ICM_GETDEFAULTKEYFRAMERATE (VX_ICM_USER + 42)
+
+/* ICM_CONFIGURE (p1 a window or -1, p2 flags): with ICMF_CONFIGURE_QUERY in
+ * p2, ICERR_OK when the codec has a configuration dialog. ICM_GETDEFAULTQUALITY
+ * (p1 a uint32_t the codec sets, p2 its size): 0 to 10000. */
+#define VX_ICM_RESERVED 0x5000
+#define VX_ICM_CONFIGURE (VX_ICM_RESERVED + 10)
+#define VX_ICM_GETDEFAULTQUALITY (VX_ICM_RESERVED + 30)
+#define VX_ICM_GETQUALITY (VX_ICM_RESERVED + 31)
+#define VX_ICM_SETQUALITY (VX_ICM_RESERVED + 32)
+#define VX_ICMF_CONFIGURE_QUERY 0x00000001u
+
+/* VxIcInfo.dwFlags: what the compressor controls. */
+#define VX_VIDCF_QUALITY 0x0001u  /* honours a quality */
+#define VX_VIDCF_CRUNCH 0x0002u   /* compresses to a frame size */
+#define VX_VIDCF_TEMPORAL 0x0004u /* frames between key frames */
+#define VX_VIDCF_COMPRESSFRAMES 0x0008u
+#define VX_VIDCF_DRAW 0x0010u
+#define VX_VIDCF_FASTTEMPORALC 0x0020u /* needs no previous frame to compress */
+#define VX_VIDCF_FASTTEMPORALD 0x0080u
+
+#define VX_ICQUALITY_LOW 0
+#define VX_ICQUALITY_HIGH 10000
+#define VX_ICQUALITY_DEFAULT (-1)
+
+/* VxIcCompress.dwFlags: a key frame is asked for. */
+#define VX_ICCOMPRESS_KEYFRAME 0x00000001u
+/* What the codec answers in *lpdwFlags: the frame is a key frame. */
+#define VX_AVIIF_KEYFRAME 0x00000010u
+
+typedef struct VxIcCompress {
+    uint32_t dwFlags;
+    BITMAPINFOHEADER* lpbiOutput; /* biSizeImage is set to the bytes written */
+    void* lpOutput;
+    BITMAPINFOHEADER* lpbiInput;
+    void* lpInput;
+    uint32_t* lpckid;
+    uint32_t* lpdwFlags;
+    int32_t lFrameNum;
+    uint32_t dwFrameSize; /* the size to aim at, 0 for none */
+    uint32_t dwQuality;   /* 0 to 10000 */
+    BITMAPINFOHEADER* lpbiPrev;
+    void* lpPrev;
+} VxIcCompress;
+
 #ifdef __cplusplus
 }
 #endif

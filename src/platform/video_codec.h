@@ -18,6 +18,7 @@ using CodecInstance = void*;
 
 inline constexpr uint32_t kCodecTypeVideo = 0x63646976u;  // "vidc"
 inline constexpr uint32_t kCodecModeDecompress = VX_ICMODE_DECOMPRESS;
+inline constexpr uint32_t kCodecModeCompress = VX_ICMODE_COMPRESS;
 
 inline constexpr uint32_t kIcmDecompressGetFormat = VX_ICM_DECOMPRESS_GET_FORMAT;
 inline constexpr uint32_t kIcmDecompressQuery = VX_ICM_DECOMPRESS_QUERY;
@@ -56,7 +57,16 @@ intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t
 intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOHEADER* inFormat,
                           const void* in, const BITMAPINFOHEADER* outFormat, void* out);
 
-// Closes an instance of codec_locate; null does nothing.
+// Compresses one frame (ICCompress): the codec's result. On success
+// outFormat->biSizeImage holds the bytes written to `out` and *outFlags the
+// codec's flags for them (VX_AVIIF_KEYFRAME for a key frame).
+intptr_t codec_compress(CodecInstance codec, uint32_t flags, BITMAPINFOHEADER* outFormat,
+                        void* out, const BITMAPINFOHEADER* inFormat, const void* in,
+                        uint32_t* ckid, uint32_t* outFlags, int32_t frameNumber,
+                        uint32_t frameSize, uint32_t quality, const BITMAPINFOHEADER* previousFormat,
+                        const void* previous);
+
+// Closes an instance of codec_locate or codec_open; null does nothing.
 void codec_close(CodecInstance codec);
 
 // At library unload: releases the driver modules the library loaded itself

@@ -44,6 +44,26 @@ static_assert(sizeof(VxIcDecompress) == sizeof(ICDECOMPRESS) &&
               offsetof(VxIcDecompress, lpOutput) == offsetof(ICDECOMPRESS, lpOutput) &&
               offsetof(VxIcDecompress, ckid) == offsetof(ICDECOMPRESS, ckid));
 
+static_assert(VX_ICM_COMPRESS_GET_FORMAT == ICM_COMPRESS_GET_FORMAT &&
+              VX_ICM_COMPRESS_GET_SIZE == ICM_COMPRESS_GET_SIZE &&
+              VX_ICM_COMPRESS_BEGIN == ICM_COMPRESS_BEGIN && VX_ICM_COMPRESS == ICM_COMPRESS &&
+              VX_ICM_COMPRESS_END == ICM_COMPRESS_END &&
+              VX_ICM_GETDEFAULTKEYFRAMERATE == ICM_GETDEFAULTKEYFRAMERATE &&
+              VX_ICM_CONFIGURE == ICM_CONFIGURE && VX_ICM_GETDEFAULTQUALITY == ICM_GETDEFAULTQUALITY &&
+              VX_ICM_GETQUALITY == ICM_GETQUALITY && VX_ICM_SETQUALITY == ICM_SETQUALITY &&
+              VX_ICMF_CONFIGURE_QUERY == ICMF_CONFIGURE_QUERY);
+static_assert(VX_VIDCF_QUALITY == VIDCF_QUALITY && VX_VIDCF_CRUNCH == VIDCF_CRUNCH &&
+              VX_VIDCF_TEMPORAL == VIDCF_TEMPORAL && VX_VIDCF_COMPRESSFRAMES == VIDCF_COMPRESSFRAMES &&
+              VX_VIDCF_DRAW == VIDCF_DRAW && VX_VIDCF_FASTTEMPORALC == VIDCF_FASTTEMPORALC &&
+              VX_VIDCF_FASTTEMPORALD == VIDCF_FASTTEMPORALD);
+static_assert(VX_ICQUALITY_HIGH == ICQUALITY_HIGH && VX_ICQUALITY_DEFAULT == ICQUALITY_DEFAULT &&
+              VX_ICCOMPRESS_KEYFRAME == ICCOMPRESS_KEYFRAME && VX_AVIIF_KEYFRAME == AVIIF_KEYFRAME);
+static_assert(sizeof(VxIcCompress) == sizeof(ICCOMPRESS) &&
+              offsetof(VxIcCompress, lpbiOutput) == offsetof(ICCOMPRESS, lpbiOutput) &&
+              offsetof(VxIcCompress, lpdwFlags) == offsetof(ICCOMPRESS, lpdwFlags) &&
+              offsetof(VxIcCompress, dwQuality) == offsetof(ICCOMPRESS, dwQuality) &&
+              offsetof(VxIcCompress, lpPrev) == offsetof(ICCOMPRESS, lpPrev));
+
 namespace vx::platform {
 
 static_assert(kCodecTypeVideo == ICTYPE_VIDEO);
