@@ -103,6 +103,13 @@ VXHOSTAPI void* VXCALL GetAGlobal(int32_t index);
  * C string; empty when missing. */
 VXHOSTAPI void VXCALL GetIndString(char* buffer, int16_t listId, int16_t index);
 
+/* A copy of the resource of four-character `type` and `id` in a new handle
+ * of VxHostMemFuncs' table, or null when there is none; the handle's size is
+ * the resource's. ReleaseResource disposes of the copy. The host's resource
+ * 'CDEC' 1000 holds its own entries of the video codec list. */
+VXHOSTAPI VxHandle VXCALL GetResource(uint32_t type, int16_t id);
+VXHOSTAPI void VXCALL ReleaseResource(VxHandle resource);
+
 /* Number text. `text` must hold at least 64 chars; at most 64 are written
  * (NUL included). `decimals` is clamped to 0..10. Byte counts read like
  * "123 bytes" or "1.50 MB" (units of 1024). */
@@ -151,6 +158,12 @@ enum VxHostFaultKind {
 };
 VXHOSTAPI void VXCALL VxHostInjectFault(int32_t kind, uint32_t afterCalls);
 VXHOSTAPI void VXCALL VxHostClearFaults(void);
+/* Replaces the resource of `type` and `id` by `size` bytes at `data`; null
+ * data removes it. VxHostResetResources restores the host's own. Returns 0
+ * when memory ran out. */
+VXHOSTAPI int32_t VXCALL VxHostSetResource(uint32_t type, int16_t id, const void* data,
+                                           uint32_t size);
+VXHOSTAPI void VXCALL VxHostResetResources(void);
 /* Counters of calls made, for tests that check how often the file was read. */
 VXHOSTAPI uint64_t VXCALL VxHostReadCalls(void);
 

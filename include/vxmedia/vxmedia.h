@@ -2,12 +2,13 @@
 #ifndef VXMEDIA_VXMEDIA_H
 #define VXMEDIA_VXMEDIA_H
 
-#include "vxtypes.h"
+#include "avichunks.h"
+#include "aviframes.h"
 #include "avireader.h"
 #include "aviwriter.h"
-#include "avichunks.h"
-#include "vxutil.h"
+#include "vxcodecs.h"
 #include "vxformats.h"
-#include "aviframes.h"
+#include "vxtypes.h"
+#include "vxutil.h"
 
 #endif
