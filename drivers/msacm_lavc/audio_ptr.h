@@ -1,0 +1,24 @@
+// Owning pointers for the libav objects of the audio drivers, besides the
+// codec, frame and packet ones the video driver has.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswresample/swresample.h>
+}
+
+#include <memory>
+
+namespace vxacm {
+
+struct SwrFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct ParserFree {
+    void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
+
+using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserFree>;
+
+}  // namespace vxacm
