@@ -44,8 +44,8 @@ void describe(const WAVEFORMATEX& f, uint16_t* out, std::size_t chars) {
         std::snprintf(text, sizeof text, "%u Hz, %u bit, %s", f.nSamplesPerSec, f.wBitsPerSample,
                       layout);
     else
-        std::snprintf(text, sizeof text, "%u Hz, %s, %u kbit/s", f.nSamplesPerSec, layout,
-                      (f.nAvgBytesPerSec * 8u + 500u) / 1000u);
+        std::snprintf(text, sizeof text, "%u Hz, %s, %llu kbit/s", f.nSamplesPerSec, layout,
+                      (f.nAvgBytesPerSec * 8ull + 500) / 1000);
     widen(text, out, chars);
 }
 

@@ -5,8 +5,9 @@
 // the video codec modules, and driven through their DriverProc with the
 // published audio compression driver messages.
 //
-// The records are the platform's ANSI records (the same layout on Windows);
-// results are the platform's MMRESULT codes, 0 for success.
+// The records are the platform's ANSI records (the same layout on Windows;
+// text is UTF-8 on Linux); results are the platform's MMRESULT codes, 0 for
+// success.
 #pragma once
 
 #include <vxmedia/vxtypes.h>
@@ -142,10 +143,14 @@ uint32_t acm_driver_open(AcmDriver* driver, AcmDriverId id, uint32_t flags);
 uint32_t acm_driver_close(AcmDriver driver, uint32_t flags);
 // acmDriverID: the id of an open driver (or of a stream's driver).
 uint32_t acm_driver_id(void* driverOrStream, AcmDriverId* id, uint32_t flags);
-// acmFormatTagDetailsA (flags 0: by details->dwFormatTagIndex).
+// acmFormatTagDetailsA (flags 0: by details->dwFormatTagIndex, which needs a
+// driver). With a null driver, by tag: the first driver with it; the largest
+// size: the largest of all drivers.
 uint32_t acm_format_tag_details(AcmDriver driver, AcmFormatTagDetails* details, uint32_t flags);
 // acmFormatEnumA: details->pwfx is the caller's buffer of details->cbwfx
-// bytes, whose format restricts the enumeration as the flags say.
+// bytes, whose format restricts the enumeration as the flags say (the tag
+// of kAcmFormatEnumWFormatTag is details->dwFormatTag; with kAcmFormatEnumConvert
+// the format is the source). A null driver enumerates every driver in turn.
 uint32_t acm_format_enum(AcmDriver driver, AcmFormatDetails* details,
                          AcmFormatEnumCallback callback, void* context, uint32_t flags);
 // acmFormatSuggest: a destination format of at most `destinationBytes`.
