@@ -11,6 +11,12 @@ extern "C" {
 
 namespace vxacm {
 
+// libav's lines about the drivers' own codecs and resamplers are lowered by
+// this many levels, below any level a host sets: failures show in the
+// results. Per object rather than through libav's one log callback, which
+// the video driver owns while it is loaded.
+inline constexpr int kQuietLogOffset = 1000;
+
 struct SwrFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "../vidc_lavc/quiet_log.h"
 #include "acm_module.h"
 #include "handles.h"
 #include "wave_formats.h"
@@ -186,11 +185,7 @@ intptr_t open(VxAcmDrvOpenDesc* desc) {
 intptr_t dispatch(uintptr_t id, uint32_t message, intptr_t p1, intptr_t p2) {
     switch (message) {
         case VX_DRV_LOAD:
-            vxlavc::quiet_log_load();
-            return 1;
         case VX_DRV_FREE:
-            vxlavc::quiet_log_free();
-            return 1;
         case VX_DRV_ENABLE:
         case VX_DRV_DISABLE:
             return 1;
@@ -232,7 +227,6 @@ extern "C" __attribute__((visibility("default"))) intptr_t DriverProc(uintptr_t 
                                                                       void* /*driver*/,
                                                                       uint32_t message, intptr_t p1,
                                                                       intptr_t p2) {
-    const vxlavc::QuietLogScope quiet;
     try {
         return vxacm::dispatch(driverId, message, p1, p2);
     } catch (const std::bad_alloc&) {

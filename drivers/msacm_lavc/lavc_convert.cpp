@@ -77,6 +77,7 @@ CodecContextPtr context_for(const AVCodec* codec, const CodedFormat& f) {
     av_channel_layout_default(&ctx->ch_layout, f.channels);
     ctx->block_align = f.blockAlign;
     ctx->thread_count = 1;
+    ctx->log_level_offset = kQuietLogOffset;
     return ctx;
 }
 

@@ -12,6 +12,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 }
 
 #include "../vidc_lavc/lav_ptr.h"
@@ -44,6 +45,7 @@ public:
         ctx_->sample_rate = static_cast<int>(f_.rate);
         av_channel_layout_default(&ctx_->ch_layout, f_.channels);
         ctx_->thread_count = 1;
+        ctx_->log_level_offset = kQuietLogOffset;
         return avcodec_open2(ctx_.get(), codec, nullptr) == 0 ? VX_MMSYSERR_NOERROR
                                                               : VX_ACMERR_NOTPOSSIBLE;
     }
@@ -184,6 +186,7 @@ private:
                                 nullptr) < 0)
             return false;
         swr_.reset(s);
+        av_opt_set_int(s, "log_level_offset", kQuietLogOffset, 0);
         if (swr_init(swr_.get()) < 0) {
             swr_.reset();
             return false;

@@ -6,6 +6,7 @@
 // out, so nothing else waits in the resampler.
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 }
 
 #include <algorithm>
@@ -49,6 +50,7 @@ public:
                                 static_cast<int>(src_.nSamplesPerSec), 0, nullptr) < 0)
             return false;
         swr_.reset(s);
+        av_opt_set_int(s, "log_level_offset", kQuietLogOffset, 0);
         return swr_init(swr_.get()) >= 0;
     }
 

@@ -143,6 +143,43 @@ INSTANTIATE_TEST_SUITE_P(
                22050, 1}),
     [](const ::testing::TestParamInfo<Decode>& p) { return std::string(p.param.name); });
 
+// Damaged data decodes to something of the right length, never a crash
+// (the sanitizer build watches the decoders' reads).
+TEST_F(AcmTest, DamagedDataDecodesWithoutHarm) {
+    Bytes noise(65 * 64);
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
+    const Bytes ima = wave_format(0x11, 1, 8000, 4, 256, 4055, {0xF9, 0x01});
+    Bytes ms = wave_format(2, 1, 8000, 4, 256, 4096, Bytes(32, 0));
+    const int16_t pairs[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                 {240, 0}, {460, -208}, {392, -232}};
+    ms[18] = 0xF4, ms[19] = 0x01, ms[20] = 7;
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 2; ++j)
+            ms[22 + 4 * i + 2 * j] = uint8_t(pairs[i][j]),
+                                ms[23 + 4 * i + 2 * j] = uint8_t(uint16_t(pairs[i][j]) >> 8);
+    const Bytes gsm = wave_format(0x31, 1, 8000, 0, 65, 1625, {0x40, 0x01});
+    struct Case {
+        const char* what;
+        Bytes format;
+        std::size_t samples;  // expected for the noise, per channel
+    } const cases[] = {{"IMA ADPCM", ima, 16 * 505},
+                       {"MS ADPCM", ms, 16 * 500},
+                       {"GSM 6.10", gsm, 64 * 320},
+                       {"MP3", mp3_format(44100, 2), 0}};
+    for (const Case& c : cases) {
+        AcmStream s = nullptr;
+        const Bytes to = pcm(wfx(c.format)->nSamplesPerSec, wfx(c.format)->nChannels);
+        ASSERT_EQ(acm_stream_open(&s, nullptr, wfx(c.format), wfx(to), 0), kMmNoError) << c.what;
+        const Conversion got = convert(s, noise, 1000);
+        EXPECT_EQ(acm_stream_close(s, 0), kMmNoError);
+        EXPECT_EQ(got.result, kMmNoError) << c.what;
+        if (c.samples != 0) {
+            EXPECT_EQ(got.out.size(), c.samples * 2) << c.what;
+        }
+    }
+}
+
 // The PCM converter against ffmpeg's own resampling (the same library).
 TEST_F(AcmTest, PcmConverterMatchesFfmpegsResampling) {
     if (!have_ffmpeg_tools()) GTEST_SKIP() << "ffmpeg is not on PATH";
