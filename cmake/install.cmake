@@ -25,6 +25,13 @@ if(NOT WIN32)
     install(TARGETS vx_vidc_lavc LIBRARY DESTINATION ${VX_DRIVERS_INSTALL_DIR})
     string(APPEND VX_DRIVER_LINES "vidc.lavc=vidc_lavc.so\n")
   endif()
+  # Audio drivers in the order the audio compression manager asks them.
+  foreach(audio lavc pcm)
+    if(TARGET vx_msacm_${audio})
+      install(TARGETS vx_msacm_${audio} LIBRARY DESTINATION ${VX_DRIVERS_INSTALL_DIR})
+      string(APPEND VX_DRIVER_LINES "msacm.${audio}=msacm_${audio}.so\n")
+    endif()
+  endforeach()
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/profile.ini CONTENT
 "; The profile installed with VxMedia: read after the user's own
 ; ($VXMEDIA_PROFILE, else ~/.config/vxmedia/profile.ini), whose keys win.

@@ -5,8 +5,9 @@
 // the video codec modules, and driven through their DriverProc with the
 // published audio compression driver messages.
 //
-// The records are the platform's ANSI records (the same layout on Windows);
-// results are the platform's MMRESULT codes, 0 for success.
+// The records are the platform's ANSI records (the same layout on Windows;
+// text is UTF-8 on Linux); results are the platform's MMRESULT codes, 0 for
+// success.
 #pragma once
 
 #include <vxmedia/vxtypes.h>
@@ -26,6 +27,7 @@ inline constexpr uint32_t kMmErrorError = 1;          // MMSYSERR_ERROR
 inline constexpr uint32_t kMmErrorBadDeviceId = 2;    // MMSYSERR_BADDEVICEID
 inline constexpr uint32_t kMmErrorNotEnabled = 3;     // MMSYSERR_NOTENABLED
 inline constexpr uint32_t kMmErrorInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
+inline constexpr uint32_t kMmErrorNoDriver = 6;       // MMSYSERR_NODRIVER
 inline constexpr uint32_t kMmErrorNoMemory = 7;       // MMSYSERR_NOMEM
 inline constexpr uint32_t kMmErrorNotSupported = 8;   // MMSYSERR_NOTSUPPORTED
 inline constexpr uint32_t kMmErrorInvalidFlag = 10;   // MMSYSERR_INVALFLAG
@@ -44,11 +46,20 @@ inline constexpr uint32_t kAcmFormatEnumNSamplesPerSec = 0x00040000u;
 inline constexpr uint32_t kAcmFormatEnumWBitsPerSample = 0x00080000u;
 inline constexpr uint32_t kAcmFormatEnumConvert = 0x00100000u;
 inline constexpr uint32_t kAcmFormatEnumSuggest = 0x00200000u;
+inline constexpr uint32_t kAcmFormatEnumHardware = 0x00400000u;
+inline constexpr uint32_t kAcmFormatEnumInput = 0x00800000u;
+inline constexpr uint32_t kAcmFormatEnumOutput = 0x01000000u;
 inline constexpr uint32_t kAcmFormatSuggestWFormatTag = 0x00010000u;
 inline constexpr uint32_t kAcmFormatSuggestNChannels = 0x00020000u;
 inline constexpr uint32_t kAcmFormatSuggestNSamplesPerSec = 0x00040000u;
 inline constexpr uint32_t kAcmFormatSuggestWBitsPerSample = 0x00080000u;
+inline constexpr uint32_t kAcmFormatTagDetailsIndex = 0x00000000u;
+inline constexpr uint32_t kAcmFormatTagDetailsFormatTag = 0x00000001u;
+inline constexpr uint32_t kAcmFormatTagDetailsLargestSize = 0x00000002u;
+inline constexpr uint32_t kAcmDriverEnumNoLocal = 0x40000000u;
+inline constexpr uint32_t kAcmDriverEnumDisabled = 0x80000000u;
 inline constexpr uint32_t kAcmStreamOpenQuery = 0x00000001u;
+inline constexpr uint32_t kAcmStreamOpenAsync = 0x00000002u;
 inline constexpr uint32_t kAcmStreamOpenNonRealtime = 0x00000004u;
 inline constexpr uint32_t kAcmStreamSizeSource = 0x00000000u;
 inline constexpr uint32_t kAcmStreamSizeDestination = 0x00000001u;
@@ -132,10 +143,14 @@ uint32_t acm_driver_open(AcmDriver* driver, AcmDriverId id, uint32_t flags);
 uint32_t acm_driver_close(AcmDriver driver, uint32_t flags);
 // acmDriverID: the id of an open driver (or of a stream's driver).
 uint32_t acm_driver_id(void* driverOrStream, AcmDriverId* id, uint32_t flags);
-// acmFormatTagDetailsA (flags 0: by details->dwFormatTagIndex).
+// acmFormatTagDetailsA (flags 0: by details->dwFormatTagIndex, which needs a
+// driver). With a null driver, by tag: the first driver with it; the largest
+// size: the largest of all drivers.
 uint32_t acm_format_tag_details(AcmDriver driver, AcmFormatTagDetails* details, uint32_t flags);
 // acmFormatEnumA: details->pwfx is the caller's buffer of details->cbwfx
-// bytes, whose format restricts the enumeration as the flags say.
+// bytes, whose format restricts the enumeration as the flags say (the tag
+// of kAcmFormatEnumWFormatTag is details->dwFormatTag; with kAcmFormatEnumConvert
+// the format is the source). A null driver enumerates every driver in turn.
 uint32_t acm_format_enum(AcmDriver driver, AcmFormatDetails* details,
                          AcmFormatEnumCallback callback, void* context, uint32_t flags);
 // acmFormatSuggest: a destination format of at most `destinationBytes`.

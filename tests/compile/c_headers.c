@@ -7,6 +7,7 @@
 #include <VexaInfo.h>
 #include <vxmedia/vxmedia.h>
 /* What driver modules build against. */
+#include <vxmedia/acm_driver.h>
 #include <vxmedia/driver.h>
 
 int vx_c_header_check(void);

@@ -62,6 +62,14 @@ check_prefix() {
     fail "$name: vxavi decode failed"
   [ "$decoded" -eq "$frames" ] || fail "$name: vxavi decoded $decoded of $frames MJPEG frames"
 
+  # The audio driver modules, named in the installed profile by file name.
+  local audio
+  for audio in lavc pcm; do
+    grep -qx "msacm.$audio=msacm_$audio.so" "$prefix/etc/vxmedia/profile.ini" ||
+      fail "$name: the installed profile does not name msacm_$audio.so"
+    [ -f "$libdir/vxmedia/drivers/msacm_$audio.so" ] || fail "$name: msacm_$audio.so is not installed"
+  done
+
   # A key of the user's profile wins over the installed one.
   mkdir -p "$HOME/.config/vxmedia"
   printf '[drivers32]\nvidc.lavc=%s/no-such-driver.so\n' "$work" >"$HOME/.config/vxmedia/profile.ini"
