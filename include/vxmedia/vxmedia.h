@@ -6,6 +6,7 @@
 #include "aviframes.h"
 #include "avireader.h"
 #include "aviwriter.h"
+#include "vxcodecmgr.h"
 #include "vxcodecs.h"
 #include "vxformats.h"
 #include "vxtypes.h"

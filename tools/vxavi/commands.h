@@ -43,6 +43,12 @@ struct Options {
     bool interleave = false;
     std::optional<uint32_t> segmentMb;
     TagEdits tags;
+    // convert: the compressor's handler code, quality (0 to 10000), frames
+    // from one asked key frame to the next (0: the first only), audio tag.
+    uint32_t videoCodec = 0;
+    std::optional<uint32_t> quality;
+    uint32_t keyInterval = 0;
+    std::optional<uint16_t> audioTag;
 };
 
 // Exit codes.
@@ -58,6 +64,8 @@ int run_tags(const Options& options);
 int run_tag(const Options& options);
 int run_decode(const Options& options);
 int run_frame(const Options& options);
+int run_convert(const Options& options);
+int run_codecs(const Options& options);
 
 // "vxavi: <message>" on standard error.
 void print_error(const std::string& message);
