@@ -6,6 +6,7 @@
 #include <vxmedia/vxcodecs.h>
 #include <vxmedia/vxformats.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -208,6 +209,80 @@ TEST(VideoCodecList, ReadsTheHostEntriesWithinTheResource) {
     expect_host_entry_last(codec_list());
 }
 
+ACMCodecList audio_list() {
+    ACMCodecList copy{};
+    VxHandle list = GetACMCodecs(VxHostMemFuncs());
+    EXPECT_NE(list, nullptr);
+    if (list == nullptr) return copy;
+    EXPECT_EQ(VxHostMemFuncs()->getHandleSize(list), sizeof(ACMCodecList));
+    std::memcpy(&copy, *list, sizeof copy);
+    EXPECT_EQ(copy.mem, VxHostMemFuncs());
+    VxHostMemFuncs()->disposeHandle(list);
+    return copy;
+}
+
+TEST(AudioCodecList, ListsTagsWithTheirPcmRates) {
+    auto drivers = [](std::initializer_list<const char*> names) {
+        std::string text = "[drivers32]\n";
+        for (const char* n : names) text += std::string("msacm.") + n + "=" VX_TEST_ACM_PATH "\n";
+        return text;
+    };
+    struct Case {
+        const char* what;
+        std::string profile;
+        std::vector<uint32_t> tags;
+        uint32_t singleTagPosition;
+    };
+    const Case cases[] = {
+        // Index 0 is never looked at, PCM never listed, manufacturer 172
+        // skipped; 85 always excluded, and the profile's tags too.
+        {"excluded by the profile",
+         drivers({"three", "zero", "iis", "single", "excl"}) +
+             "[codec]\nAVIACMCodecExclude=2, 17\n",
+         {0x2001, 0x2002},
+         2},
+        // "0x31" reads as 0 and excludes nothing.
+        {"nothing excluded",
+         drivers({"three", "excl", "single"}) + "[codec]\nAVIACMCodecExclude=0x31\n",
+         {0x2001, 0x2002, 17, 2},
+         4},
+        // A tag without PCM rates goes; the single-tag position after it
+        // moves down with it, one before it stays.
+        {"removed before the position",
+         drivers({"three", "norate", "single"}),
+         {0x2001, 0x2002},
+         2},
+        {"removed after the position", drivers({"three", "single", "norate"}), {0x2001, 0x2002}, 2},
+        // 32 entries at most, 16 rates each.
+        {"full", drivers({"many", "three"}), {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestCodecEnv env(c.profile.c_str());
+        const ACMCodecList list = audio_list();
+        EXPECT_EQ(list.singleTagPosition, c.singleTagPosition);
+        if (c.tags.empty()) {  // the full list
+            ASSERT_EQ(list.count, 32u);
+            EXPECT_EQ(list.formatTag[31], 0x3000u + 31);
+            EXPECT_EQ(list.pcmRates[31].count, 16u);
+            EXPECT_EQ(list.pcmRates[31].rates[15], 8000u + 15000);
+            EXPECT_EQ(std::string(list.name[0]), "Test tag 12288");
+            continue;
+        }
+        ASSERT_EQ(list.count, c.tags.size());
+        for (uint32_t i = 0; i < list.count; ++i) EXPECT_EQ(list.formatTag[i], c.tags[i]);
+        EXPECT_EQ(std::string(list.name[0]), "Test tag 8193");
+        // Both rates, each mono and stereo.
+        const ACMRateList& r = list.pcmRates[0];
+        ASSERT_EQ(r.count, 2u);
+        EXPECT_EQ(r.rates[0], 8000u);
+        EXPECT_EQ(r.rates[1], 11025u);
+        EXPECT_EQ(r.channels[0], VX_ACM_MONO | VX_ACM_STEREO);
+        EXPECT_EQ(r.channels[1], VX_ACM_MONO | VX_ACM_STEREO);
+        EXPECT_EQ(list.driverId[0], list.driverId[1]);
+    }
+}
+
 #else  // Windows: the system's compressors.
 
 const AVICodecEntry* find(const std::vector<AVICodecEntry>& list, const char* handler) {
@@ -252,6 +327,27 @@ TEST(VideoCodecList, FollowsTheProfileKeys) {
     WriteProfileStringA("codec", "AVICodecExclude", nullptr);
     WriteProfileStringA("CompatableCodec", "MRLE", nullptr);
     WriteProfileStringA("Codec", "KeepOpen", nullptr);
+}
+
+// The system's audio codecs: ADPCM, G.711 and GSM with the PCM rates they
+// convert; never MP3.
+TEST(AudioCodecList, ListsTheSystemCodecs) {
+    VxHandle handle = GetACMCodecs(VxHostMemFuncs());
+    ASSERT_NE(handle, nullptr);
+    ACMCodecList list;
+    std::memcpy(&list, *handle, sizeof list);
+    VxHostMemFuncs()->disposeHandle(handle);
+    ASSERT_LE(list.count, 32u);
+    std::vector<uint32_t> tags;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        tags.push_back(list.formatTag[i] & 0xFFFF);
+        SCOPED_TRACE(list.name[i]);
+        EXPECT_GT(list.pcmRates[i].count, 0u);
+        EXPECT_NE(list.driverId[i], nullptr);
+    }
+    for (uint32_t expected : {0x11u, 0x2u, 0x6u, 0x7u, 0x31u})
+        EXPECT_NE(std::find(tags.begin(), tags.end(), expected), tags.end()) << expected;
+    EXPECT_EQ(std::find(tags.begin(), tags.end(), 0x55u), tags.end());
 }
 
 #endif
