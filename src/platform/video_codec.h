@@ -57,9 +57,11 @@ intptr_t codec_send(CodecInstance codec, uint32_t message, intptr_t p1, intptr_t
 intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOHEADER* inFormat,
                           const void* in, const BITMAPINFOHEADER* outFormat, void* out);
 
-// Compresses one frame (ICCompress): the codec's result. On success
-// outFormat->biSizeImage holds the bytes written to `out` and *outFlags the
-// codec's flags for them (VX_AVIIF_KEYFRAME for a key frame).
+// Compresses one frame (ICCompress): the codec's result. On entry
+// outFormat->biSizeImage is what `out` holds, at least the codec's
+// ICM_COMPRESS_GET_SIZE answer (the Linux driver refuses less); on success it
+// holds the bytes written to `out` and *outFlags the codec's flags for them
+// (VX_AVIIF_KEYFRAME for a key frame).
 intptr_t codec_compress(CodecInstance codec, uint32_t flags, BITMAPINFOHEADER* outFormat,
                         void* out, const BITMAPINFOHEADER* inFormat, const void* in,
                         uint32_t* ckid, uint32_t* outFlags, int32_t frameNumber,

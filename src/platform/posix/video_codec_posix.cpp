@@ -200,6 +200,29 @@ intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOH
                       static_cast<intptr_t>(sizeof(record)));
 }
 
+intptr_t codec_compress(CodecInstance codec, uint32_t flags, BITMAPINFOHEADER* outFormat, void* out,
+                        const BITMAPINFOHEADER* inFormat, const void* in, uint32_t* ckid,
+                        uint32_t* outFlags, int32_t frameNumber, uint32_t frameSize,
+                        uint32_t quality, const BITMAPINFOHEADER* previousFormat,
+                        const void* previous) {
+    VxIcCompress record{};
+    record.dwFlags = flags;
+    record.lpbiOutput = outFormat;
+    record.lpOutput = out;
+    // The record's fields predate const; the codec only reads these.
+    record.lpbiInput = const_cast<BITMAPINFOHEADER*>(inFormat);
+    record.lpInput = const_cast<void*>(in);
+    record.lpckid = ckid;
+    record.lpdwFlags = outFlags;
+    record.lFrameNum = frameNumber;
+    record.dwFrameSize = frameSize;
+    record.dwQuality = quality;
+    record.lpbiPrev = const_cast<BITMAPINFOHEADER*>(previousFormat);
+    record.lpPrev = const_cast<void*>(previous);
+    return codec_send(codec, VX_ICM_COMPRESS, reinterpret_cast<intptr_t>(&record),
+                      static_cast<intptr_t>(sizeof(record)));
+}
+
 void codec_close(CodecInstance codec) {
     auto* instance = static_cast<Instance*>(codec);
     if (instance == nullptr) return;

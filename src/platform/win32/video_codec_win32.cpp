@@ -155,6 +155,22 @@ intptr_t codec_decompress(CodecInstance codec, uint32_t flags, const BITMAPINFOH
     return static_cast<int32_t>(result);
 }
 
+intptr_t codec_compress(CodecInstance codec, uint32_t flags, BITMAPINFOHEADER* outFormat, void* out,
+                        const BITMAPINFOHEADER* inFormat, const void* in, uint32_t* ckid,
+                        uint32_t* outFlags, int32_t frameNumber, uint32_t frameSize,
+                        uint32_t quality, const BITMAPINFOHEADER* previousFormat,
+                        const void* previous) {
+    if (codec == nullptr) return ICERR_BADHANDLE;
+    // DWORD is a 32-bit unsigned long here: the same object as uint32_t.
+    static_assert(sizeof(DWORD) == sizeof(uint32_t));
+    const DWORD result =
+        ICCompress(hic_of(codec), flags, outFormat, out, const_cast<BITMAPINFOHEADER*>(inFormat),
+                   const_cast<void*>(in), reinterpret_cast<DWORD*>(ckid),
+                   reinterpret_cast<DWORD*>(outFlags), frameNumber, frameSize, quality,
+                   const_cast<BITMAPINFOHEADER*>(previousFormat), const_cast<void*>(previous));
+    return static_cast<int32_t>(result);  // negative ICERR_ codes as a DWORD
+}
+
 void codec_close(CodecInstance codec) {
     if (codec != nullptr) ICClose(hic_of(codec));
 }
