@@ -122,15 +122,25 @@ Bytes top_down_bgr(int width, int height, int f) {
     return out;
 }
 
-// The frame as a 24-bit bottom-up bitmap.
-Bytes bitmap24(Format& format, int f) {
-    const int width = format.header()->biWidth, height = std::abs(format.header()->biHeight);
+// Frame f in the format's layout (either way up): for 8 bits the pattern's
+// blue indexes the colour table, 16 bits keep the top 5 (or 6) bits.
+Bytes bitmap(Format& format, int f) {
+    const BITMAPINFOHEADER& h = *format.header();
+    const int width = h.biWidth, height = std::abs(h.biHeight), bytes = h.biBitCount / 8;
+    uint32_t greenMask = 0;
+    std::memcpy(&greenMask, &format.bytes[44], 4);
+    const bool green6 = h.biCompression == 3 && greenMask == 0x07E0;
     const Bytes bgr = top_down_bgr(width, height, f);
     Bytes out(format.image());
     for (int y = 0; y < height; ++y) {
-        const int row = format.header()->biHeight < 0 ? y : height - 1 - y;
-        std::memcpy(&out[format.row() * row], &bgr[std::size_t(y) * width * 3],
-                    std::size_t(width) * 3);
+        uint8_t* row = &out[format.row() * (h.biHeight < 0 ? y : height - 1 - y)];
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &bgr[(std::size_t(y) * width + x) * 3];
+            const uint16_t v = green6 ? (p[2] >> 3) << 11 | (p[1] >> 2) << 5 | p[0] >> 3
+                                      : (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
+            std::memcpy(&row[x * bytes], bytes == 2 ? reinterpret_cast<const uint8_t*>(&v) : p,
+                        std::min(bytes, 3));
+        }
     }
     return out;
 }
@@ -177,7 +187,7 @@ Stream compress(const Codec& codec, Format& in, int count,
     EXPECT_EQ(codec.send(VX_ICM_COMPRESS_BEGIN, in.header(), s.header()), VX_ICERR_OK);
     Bytes out(std::size_t(most) + 16, 0xA5);
     for (int f = 0; f < count; ++f) {
-        const Bytes picture = bitmap24(in, f);
+        const Bytes picture = bitmap(in, f);
         BITMAPINFOHEADER outFormat = *s.header();
         outFormat.biSizeImage = uint32_t(most);
         uint32_t ckid = 0, flags = 0xFFFF;
@@ -387,8 +397,7 @@ TEST_F(FfmpegTest, InputLayoutsReachLosslessOutput) {
     struct Layout {
         const char* name;
         uint16_t bits;
-        uint32_t compression;
-        uint32_t masks[3];
+        uint32_t compression, masks[3];
         bool topDown;
         int keep[3];  // top bits of blue, green and red that survive
     };
@@ -407,60 +416,25 @@ TEST_F(FfmpegTest, InputLayoutsReachLosslessOutput) {
             SCOPED_TRACE(std::string(name) + " " + l.name);
             Format in(h.width, l.topDown ? -h.height : h.height, l.bits, l.compression);
             std::memcpy(&in.bytes[40], l.masks, sizeof l.masks);
-            // Colour table entry i: (i, 255 - i, 7i); the picture indexes it by
-            // the pattern's blue.
-            for (int i = 0; l.bits == 8 && i < 256; ++i) {
-                const uint8_t entry[4] = {uint8_t(i), uint8_t(255 - i), uint8_t(7 * i), 0};
-                std::memcpy(&in.bytes[40 + 4 * i], entry, 4);
-            }
-            const bool green6 = l.masks[1] == 0x07E0;
-            Bytes picture(in.image()), want(std::size_t(h.width) * h.height * 3);
-            const Bytes bgr = top_down_bgr(h.width, h.height, 3);
-            for (int y = 0; y < h.height; ++y) {
-                uint8_t* row = &picture[in.row() * (l.topDown ? y : h.height - 1 - y)];
-                for (int x = 0; x < h.width; ++x) {
-                    const uint8_t* p = &bgr[(std::size_t(y) * h.width + x) * 3];
-                    uint8_t* w = &want[(std::size_t(y) * h.width + x) * 3];
-                    if (l.bits == 8) {
-                        row[x] = p[0];
-                        const uint8_t entry[3] = {p[0], uint8_t(255 - p[0]), uint8_t(7 * p[0])};
-                        std::memcpy(w, entry, 3);
-                    } else if (l.bits == 16) {
-                        const uint16_t v =
-                            green6 ? uint16_t((p[2] >> 3) << 11 | (p[1] >> 2) << 5 | p[0] >> 3)
-                                   : uint16_t((p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3);
-                        std::memcpy(&row[2 * x], &v, 2);
-                        std::memcpy(w, p, 3);
-                    } else {
-                        std::memcpy(&row[x * l.bits / 8], p, 3);
-                        std::memcpy(w, p, 3);
-                    }
-                }
-            }
+            // Colour table entry i: (i, 255 - i, 7i).
+            for (int i = 0; l.bits == 8 && i < 256; ++i)
+                for (int c : {0, 1, 2})
+                    in.bytes[40 + 4 * i + c] = uint8_t(c == 0 ? i : c == 1 ? 255 - i : 7 * i);
             Codec codec(h.code);
-            ASSERT_NE(codec.h, nullptr);
-            Bytes format(std::size_t(codec.send(VX_ICM_COMPRESS_GET_FORMAT, in.header())));
-            ASSERT_GE(format.size(), 40u);
-            auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
-            ASSERT_EQ(codec.send(VX_ICM_COMPRESS_GET_FORMAT, in.header(), out), VX_ICERR_OK);
-            ASSERT_EQ(codec.send(VX_ICM_COMPRESS_BEGIN, in.header(), out), VX_ICERR_OK);
-            Bytes frame(out->biSizeImage);
-            BITMAPINFOHEADER outFormat = *out;
-            uint32_t flags = 0;
-            ASSERT_EQ(
-                vp::codec_compress(codec.h, 0, &outFormat, frame.data(), in.header(),
-                                   picture.data(), nullptr, &flags, 0, 0, 10000, nullptr, nullptr),
-                VX_ICERR_OK);
-            frame.resize(outFormat.biSizeImage);
-            Stream s{format, {frame}, {true}};
+            Stream s = compress(codec, in, 1);
+            ASSERT_EQ(s.frames.size(), 1u);
             const std::string avi = dir_.file("layout.avi");
             ASSERT_NO_FATAL_FAILURE(write_avi(avi, s, h));
-            const Bytes got = ffmpeg_decode(avi);
-            ASSERT_EQ(got.size(), want.size());
+            const Bytes got = ffmpeg_decode(avi), source = top_down_bgr(h.width, h.height, 0);
+            ASSERT_EQ(got.size(), source.size());
             int wrong = 0;
             for (std::size_t i = 0; i < got.size(); ++i) {
-                const int keep = l.keep[i % 3];
-                wrong += (got[i] >> (8 - keep)) != (want[i] >> (8 - keep));
+                const int c = int(i % 3), shift = 8 - l.keep[c], blue = source[i - c];
+                const int want = l.bits != 8 ? source[i]
+                                 : c == 0    ? blue
+                                 : c == 1    ? 255 - blue
+                                             : uint8_t(7 * blue);
+                wrong += (got[i] >> shift) != (want >> shift);
             }
             EXPECT_EQ(wrong, 0);
         }
@@ -532,7 +506,7 @@ TEST(CompressRefusals, BadFormatsRecordsAndBuffers) {
     BITMAPINFOHEADER out;
     std::memcpy(&out, good.data(), sizeof out);
     const uint32_t most = out.biSizeImage;
-    const Bytes picture = bitmap24(in, 0);
+    const Bytes picture = bitmap(in, 0);
     Bytes buffer(most, 0x5A);
     uint32_t flags = 0;
     auto compress_one = [&](BITMAPINFOHEADER* inFormat, uint32_t capacity) {
