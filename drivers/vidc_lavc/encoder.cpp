@@ -60,7 +60,11 @@ FramePtr make_frame(AVPixelFormat format, int width, int height) {
     frame->height = height;
     // Default alignment pads rows and planes for swscale's vector loads
     // and stores.
-    if (av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+    // What swscale reads past the pictures is then never left over from
+    // other use of the memory: the same frames give the same bytes.
+    for (AVBufferRef* b : frame->buf)
+        if (b != nullptr) std::memset(b->data, 0, b->size);
     return frame;
 }
 
@@ -115,11 +119,17 @@ int Encoder::stage(const BITMAPINFOHEADER* in, const uint8_t* bits) {
         now.topDown != source_.topDown || now.pixelFormat != source_.pixelFormat)
         return VX_ICERR_BADFORMAT;
     if (av_frame_make_writable(staged_.get()) < 0) return VX_ICERR_MEMORY;
-    const std::size_t pixels = static_cast<std::size_t>(source_.width) * (source_.bitCount / 8);
+    const std::size_t pixel = static_cast<std::size_t>(source_.bitCount / 8);
+    const std::size_t pixels = static_cast<std::size_t>(source_.width) * pixel;
+    const auto stride = static_cast<std::size_t>(staged_->linesize[0]);
     for (int y = 0; y < source_.height; ++y) {
         const int row = source_.topDown ? y : source_.height - 1 - y;
-        std::memcpy(staged_->data[0] + static_cast<std::ptrdiff_t>(staged_->linesize[0]) * y,
-                    bits + source_.rowBytes * static_cast<std::size_t>(row), pixels);
+        uint8_t* to = staged_->data[0] + stride * static_cast<std::size_t>(y);
+        std::memcpy(to, bits + source_.rowBytes * static_cast<std::size_t>(row), pixels);
+        // swscale reads past a row's last pixel (its partner in 4:2:0 pairs
+        // of odd widths): it finds that pixel again.
+        for (std::size_t at = pixels; at + pixel <= stride; at += pixel)
+            std::memcpy(to + at, to + pixels - pixel, pixel);
     }
     if (source_.pixelFormat == AV_PIX_FMT_PAL8)
         std::memcpy(staged_->data[1], now.palette.data(), sizeof now.palette);

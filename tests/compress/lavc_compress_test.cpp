@@ -356,6 +356,8 @@ TEST_P(CompressTest, KeyFramesAskedForStandAlone) {
     ASSERT_EQ(s.frames.size(), 8u);
     EXPECT_TRUE(s.keys[0]);
     EXPECT_TRUE(s.keys[5]);
+    // Again, on memory the first session used: the same bytes.
+    EXPECT_EQ(compress(codec, in, 8, uint32_t(VX_ICQUALITY_DEFAULT), {5}).frames, s.frames);
     const std::string all = dir_.file("all.avi"), tail = dir_.file("tail.avi");
     ASSERT_NO_FATAL_FAILURE(write_avi(all, s, h));
     ASSERT_NO_FATAL_FAILURE(write_avi(tail, s, h, 5));
