@@ -27,7 +27,7 @@ const Compressor kCompressors[] = {
      1, SizeRule::kAny, false, false},
     {code("HFYU"), code("HFYU"), AV_CODEC_ID_HUFFYUV, "HuffYUV", "HuffYUV lossless (libavcodec)", 0,
      10000, 1, SizeRule::kAny, false, true},
-    {code("FMP4"), code("FMP4"), AV_CODEC_ID_MPEG4, "MPEG-4", "MPEG-4 part 2 (libavcodec)",
+    {code("FMP4"), code("FMP4"), AV_CODEC_ID_MPEG4, "MPEG-4", "MPEG-4 Visual (libavcodec)",
      VX_VIDCF_QUALITY | kTemporal, 8500, kKeyFrameRate, SizeRule::kMpeg4, false, false},
     {code("dvsd"), code("dvsd"), AV_CODEC_ID_DVVIDEO, "DV", "DV (libavcodec)", 0, 0, 1,
      SizeRule::kDvStandard, false, false},
