@@ -23,7 +23,15 @@ if(NOT WIN32)
   set(VX_DRIVER_LINES "")
   if(TARGET vx_vidc_lavc)
     install(TARGETS vx_vidc_lavc LIBRARY DESTINATION ${VX_DRIVERS_INSTALL_DIR})
+    # The catch-all decompressor first: a search for a decompressor by
+    # format alone (codec_locate walks the keys in file order) then finds the
+    # module under its own name, not under some compressor's. It refuses
+    # compress mode, so a search for a compressor goes on to the compressor
+    # keys, MJPEG (which takes every size) first.
     string(APPEND VX_DRIVER_LINES "vidc.lavc=vidc_lavc.so\n")
+    foreach(handler MJPG FMP4 FFV1 HFYU dvsd MSVC cvid)
+      string(APPEND VX_DRIVER_LINES "vidc.${handler}=vidc_lavc.so\n")
+    endforeach()
   endif()
   # Audio drivers in the order the audio compression manager asks them.
   foreach(audio lavc pcm)

@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "compress_messages.h"
+#include "compressors.h"
 #include "formats.h"
 #include "instance_registry.h"
 #include "quiet_log.h"
@@ -14,6 +16,9 @@ namespace {
 bool decompressor_mode(uint32_t mode) {
     return mode == 0 || mode == VX_ICMODE_QUERY || mode == VX_ICMODE_DECOMPRESS ||
            mode == VX_ICMODE_FASTDECOMPRESS;
+}
+bool compressor_mode(uint32_t mode) {
+    return mode == VX_ICMODE_COMPRESS || mode == VX_ICMODE_FASTCOMPRESS;
 }
 
 constexpr uint32_t lower_fourcc(uint32_t code) {
@@ -27,13 +32,19 @@ constexpr uint32_t lower_fourcc(uint32_t code) {
 }
 constexpr uint32_t kVidc = 'v' | 'i' << 8 | 'd' << 16 | static_cast<uint32_t>('c') << 24;
 
+// The handler code picks what an instance is: a compressor's code opens that
+// compressor (which decompresses too); any other ("lavc", 0) the catch-all
+// decompressor, which refuses to open for compression.
 intptr_t open(VxIcOpen* request) {
     if (request == nullptr) return 0;
-    if (lower_fourcc(request->fccType) != kVidc || !decompressor_mode(request->dwFlags)) {
+    const Compressor* compressor = find_compressor(request->fccHandler);
+    const uint32_t mode = request->dwFlags;
+    const bool served = decompressor_mode(mode) || (compressor != nullptr && compressor_mode(mode));
+    if (lower_fourcc(request->fccType) != kVidc || !served) {
         request->dwError = VX_ICERR_UNSUPPORTED;
         return 0;
     }
-    const uintptr_t id = open_instance();
+    const uintptr_t id = open_instance(compressor);
     request->dwError = id != 0 ? VX_ICERR_OK : VX_ICERR_MEMORY;
     return static_cast<intptr_t>(id);
 }
@@ -96,8 +107,10 @@ intptr_t instance_message(uintptr_t id, uint32_t message, intptr_t p1, intptr_t 
             if (p1 == 0) return VX_ICERR_BADPARAM;
             *reinterpret_cast<uint32_t*>(p1) = instance->decoder ? instance->decoder->held() : 0;
             return VX_ICERR_OK;
+        case VX_ICM_GETINFO:
+            return get_info(*instance, reinterpret_cast<void*>(p1), p2);
         default:
-            return VX_ICERR_UNSUPPORTED;
+            return compress_message(*instance, message, p1, p2);
     }
 }
 
@@ -122,6 +135,16 @@ intptr_t dispatch(uintptr_t id, uint32_t message, intptr_t p1, intptr_t p2) {
         case VX_ICM_DECOMPRESS:
         case VX_ICM_DECOMPRESS_END:
         case VX_ICM_DECOMPRESS_GET_HELD:
+        case VX_ICM_GETINFO:
+        case VX_ICM_COMPRESS_QUERY:
+        case VX_ICM_COMPRESS_GET_FORMAT:
+        case VX_ICM_COMPRESS_GET_SIZE:
+        case VX_ICM_COMPRESS_BEGIN:
+        case VX_ICM_COMPRESS:
+        case VX_ICM_COMPRESS_END:
+        case VX_ICM_GETDEFAULTQUALITY:
+        case VX_ICM_GETDEFAULTKEYFRAMERATE:
+        case VX_ICM_CONFIGURE:
             return instance_message(id, message, p1, p2);
         default:
             return VX_ICERR_UNSUPPORTED;

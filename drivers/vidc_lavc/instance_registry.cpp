@@ -19,9 +19,10 @@ Registry& registry() {
 
 }  // namespace
 
-uintptr_t open_instance() {
+uintptr_t open_instance(const Compressor* compressor) {
     std::unique_ptr<Instance> made(new (std::nothrow) Instance);
     if (!made) return 0;
+    made->compressor = compressor;
     Registry& r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
     try {
@@ -48,7 +49,7 @@ bool close_instance(uintptr_t id) {
         if (r.open.erase(instance) == 0) return false;
         closing.reset(instance);
     }
-    return true;  // the decoder is freed outside the lock
+    return true;  // the decoder and encoder are freed outside the lock
 }
 
 }  // namespace vxlavc

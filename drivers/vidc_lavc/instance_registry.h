@@ -6,16 +6,22 @@
 #include <cstdint>
 #include <memory>
 
+#include "compressors.h"
 #include "decoder.h"
+#include "encoder.h"
 
 namespace vxlavc {
 
 struct Instance {
-    std::unique_ptr<Decoder> decoder;  // set between BEGIN and END
+    // What the instance was opened as: a compressor's handler, or null for
+    // the catch-all decompressor.
+    const Compressor* compressor = nullptr;
+    std::unique_ptr<Decoder> decoder;  // set between DECOMPRESS_BEGIN and END
+    std::unique_ptr<Encoder> encoder;  // set between COMPRESS_BEGIN and END
 };
 
 // The new instance's id, or 0 when out of memory.
-uintptr_t open_instance();
+uintptr_t open_instance(const Compressor* compressor);
 // The instance, or null for an id that is not open.
 Instance* find_instance(uintptr_t id);
 // False for an id that is not open.

@@ -70,9 +70,11 @@ check_prefix() {
     [ -f "$libdir/vxmedia/drivers/msacm_$audio.so" ] || fail "$name: msacm_$audio.so is not installed"
   done
 
-  # A key of the user's profile wins over the installed one.
+  # A key of the user's profile wins over the installed one: every key the
+  # installed profile has (the compressors decompress too), naming a driver
+  # that does not exist.
   mkdir -p "$HOME/.config/vxmedia"
-  printf '[drivers32]\nvidc.lavc=%s/no-such-driver.so\n' "$work" >"$HOME/.config/vxmedia/profile.ini"
+  sed "s#=.*#=$work/no-such-driver.so#" "$prefix/etc/vxmedia/profile.ini" >"$HOME/.config/vxmedia/profile.ini"
   if "$prefix/bin/vxavi" decode "$work/mjpeg.avi" >/dev/null 2>&1; then
     fail "$name: decoded with the user's profile naming a driver that does not exist"
   fi
