@@ -21,8 +21,16 @@ protected:
         if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
         const char* old = std::getenv("VXMEDIA_PROFILE");
         if (old != nullptr) saved_ = old, hadProfile_ = true;
-        std::ofstream(dir_.file("profile.ini"))
-            << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
+        // As installed: the catch-all decompressor first, then the
+        // compressors and the audio drivers.
+        std::ofstream profile(dir_.file("profile.ini"));
+        profile << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
+        for (const char* code : {"MJPG", "FMP4", "FFV1", "HFYU", "dvsd", "MSVC", "cvid"})
+            profile << "vidc." << code << "=" VX_LAVC_DRIVER_PATH "\n";
+#ifdef VX_MSACM_LAVC_PATH
+        profile << "msacm.lavc=" VX_MSACM_LAVC_PATH "\nmsacm.pcm=" VX_MSACM_PCM_PATH "\n";
+#endif
+        profile.close();
         setenv("VXMEDIA_PROFILE", dir_.file("profile.ini").c_str(), 1);
     }
     void TearDown() override {

@@ -244,5 +244,36 @@ TEST(WineVxaviDecodeTest, BothPlatformsDecodeVideo1AsFfmpegDoes) {
 #endif
 }
 
+// The system's compressor and audio codecs under Wine: MS-RLE video (8-bit
+// input) and IMA ADPCM audio, read back by ffprobe and decoded by ffmpeg
+// without a complaint; the lists name them.
+TEST(WineVxaviConvertTest, ConvertsThroughTheSystemCodecs) {
+    if (wine_vxavi().empty()) GTEST_SKIP() << "VX_WINE_VXAVI does not name a vxavi.exe";
+    ASSERT_EQ(cannot_run_wine(), "");
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not on PATH";
+    TempDir dir;
+    const std::string in = dir.file("src.avi"), out = dir.file("rle.avi");
+    run_command(
+        "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=160x120:rate=10 -f lavfi "
+        "-i sine=sample_rate=22050 -t 1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "
+        "-ac 1 " +
+        shell_quote(in));
+    const CommandResult run = run_command(
+        "wine " + shell_quote(wine_vxavi()) + " convert " + shell_quote(windows_path(in)) + " " +
+        shell_quote(windows_path(out)) + " --video MRLE --audio 0x11");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const CommandResult probe = run_command(
+        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shell_quote(out));
+    EXPECT_EQ(probe.out, "msrle\nadpcm_ima_wav\n") << probe.err;
+    const CommandResult decoded =
+        run_command("ffmpeg -v error -nostdin -i " + shell_quote(out) + " -f null -");
+    EXPECT_EQ(decoded.exitCode, 0);
+    EXPECT_EQ(decoded.err, "");
+    const CommandResult lists = run_command("wine " + shell_quote(wine_vxavi()) + " codecs");
+    ASSERT_EQ(lists.exitCode, 0) << lists.err;
+    EXPECT_NE(lists.out.find("MRLE"), std::string::npos) << lists.out;
+    EXPECT_NE(lists.out.find("0x0011"), std::string::npos) << lists.out;
+}
+
 }  // namespace
 }  // namespace vxtest
