@@ -149,6 +149,18 @@ TEST(VideoCodecList, ListsWhatEachCompressorDoes) {
     EXPECT_EQ(queries(VX_MAKEFOURCC('M', 'R', 'L', 'E')), 0u) << "MRLE is never probed";
     EXPECT_EQ(queries(VX_MAKEFOURCC('T', 'E', 'X', 'C')), 0u) << "excluded before probing";
     EXPECT_EQ(open(), 0u) << "every instance closed";
+
+    // The list as the host keeps it: the code lookups find its records.
+    const HostMemFuncs* mem = VxHostMemFuncs();
+    VxHandle handle = GetAVICodecs(mem);
+    SetClassData(VX_CLASS_VIDEO_CODECS, handle);
+    EXPECT_EQ(FccType2BiType(VX_MAKEFOURCC('T', 'R', 'L', '8'), mem), 1u);
+    EXPECT_EQ(BiType2FccType(VX_MAKEFOURCC('T', 'B', '1', '2'), mem),
+              VX_MAKEFOURCC('T', 'B', '1', '2'));
+    EXPECT_EQ(BiType2FccType(VX_MAKEFOURCC('d', 'v', 's', 'd'), mem),
+              VX_MAKEFOURCC('d', 'v', 's', 'd'));
+    SetClassData(VX_CLASS_VIDEO_CODECS, nullptr);
+    mem->disposeHandle(handle);
 }
 
 // The host's entries: kinds 0 and 1 appended in order, others skipped, names
