@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "driver_profile.h"
 #include "input_file.h"
 
 namespace {
@@ -45,28 +45,6 @@ const vxfuzz::InputFile& input_file() {
     static const vxfuzz::InputFile file("fuzz_frame_decoder");
     return file;
 }
-
-// The profile naming the driver module, in a folder removed at exit.
-class Profile {
-public:
-    Profile() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_frames_XXXXXX";
-        check(::mkdtemp(pattern.data()) != nullptr, "cannot create a folder for the profile");
-        dir_ = pattern;
-        file_ = dir_ + "/profile.ini";
-        std::ofstream(file_) << "[drivers32]\nvidc.lavc=" VX_LAVC_DRIVER_PATH "\n";
-        check(::access(VX_LAVC_DRIVER_PATH, R_OK) == 0, "the driver module is not built");
-        check(::setenv("VXMEDIA_PROFILE", file_.c_str(), 1) == 0, "setenv failed");
-    }
-    ~Profile() {
-        ::unlink(file_.c_str());
-        ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_, file_;
-};
 
 // Reads every byte so that ASan checks the whole range handed out.
 void touch(const void* p, size_t n) {
@@ -138,7 +116,8 @@ void decode(AviReader* r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static const Profile profile;
+    static const vxfuzz::DriverProfile profile("fuzz_frame_decoder", "vidc.lavc",
+                                               VX_LAVC_DRIVER_PATH);
     (void)input_file();
     return 0;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the AVI reader, writer, chunk-export and frame decoder fuzz targets
-# with clang, ASan and UBSan (the libavcodec driver module too), runs the seed
-# corpus and the regression inputs once through the reader, the chunk exports
-# and the frame decoder, then fuzzes for a while: half the time the reader, a
-# quarter the frame decoder, a quarter the writer. Exits non-zero when an
+# Builds the AVI reader, writer, chunk-export, frame decoder and audio decode
+# fuzz targets with clang, ASan and UBSan (the libavcodec driver modules too),
+# runs the seed corpus and the regression inputs once through the reader, the
+# chunk exports and the frame decoder, then fuzzes for a while: three eighths
+# of the time the reader, a quarter the frame decoder, a quarter the writer,
+# an eighth the audio decoders. Exits non-zero when an
 # input crashes, leaks, hits undefined behaviour, runs out of memory or times
 # out; the input is left in build-fuzz/artifacts/.
 #
@@ -18,12 +19,14 @@ build=${VX_FUZZ_BUILD_DIR:-build-fuzz}
 fuzzer=$build/fuzz/fuzz_avi_reader
 writer_fuzzer=$build/fuzz/fuzz_avi_writer
 frames_fuzzer=$build/fuzz/fuzz_frame_decoder
+audio_fuzzer=$build/fuzz/fuzz_audio_decode
 seeds=$build/seeds
 corpus=$build/corpus
 writer_corpus=$build/corpus-writer
 frames_corpus=$build/corpus-frames
+audio_corpus=$build/corpus-audio
 artifacts=$build/artifacts/
-mkdir -p "$corpus" "$writer_corpus" "$frames_corpus" "$artifacts"
+mkdir -p "$corpus" "$writer_corpus" "$frames_corpus" "$audio_corpus" "$artifacts"
 
 # Only the fuzz targets are built: tests would need GoogleTest, and they have
 # their own sanitizer build.
@@ -31,7 +34,7 @@ cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_BUILD_FUZZ=ON -DVX_SANITIZE=address,undefined \
   -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_avi_reader fuzz_avi_writer fuzz_avi_chunks \
-  fuzz_frame_decoder make_seed_inputs
+  fuzz_frame_decoder fuzz_audio_decode make_seed_inputs
 
 fuzz/make_seeds.sh "$seeds" "$build/fuzz/make_seed_inputs"
 
@@ -52,7 +55,8 @@ echo "=== frame decoder: seeds and regression inputs, once each"
 
 writer_seconds=$((seconds / 4))
 frames_seconds=$((seconds / 4))
-reader_seconds=$((seconds - writer_seconds - frames_seconds))
+audio_seconds=$((seconds / 8))
+reader_seconds=$((seconds - writer_seconds - frames_seconds - audio_seconds))
 echo "=== fuzzing the reader for ${reader_seconds}s"
 "$fuzzer" "${common[@]}" -max_total_time="$reader_seconds" -max_len=262144 -print_final_stats=1 \
   "$corpus" "$seeds" fuzz/regressions
@@ -69,4 +73,12 @@ if [ "$writer_seconds" -gt 0 ]; then
   echo "=== fuzzing the writer for ${writer_seconds}s"
   "$writer_fuzzer" -rss_limit_mb=2048 -timeout=30 -artifact_prefix="$artifacts" \
     -max_total_time="$writer_seconds" -max_len=4096 -print_final_stats=1 "$writer_corpus"
+fi
+
+# Compressed audio and its format, decoded in pieces: no seeds needed.
+if [ "$audio_seconds" -gt 0 ]; then
+  echo "=== fuzzing the audio decoders for ${audio_seconds}s"
+  "$audio_fuzzer" -rss_limit_mb=2048 -timeout=30 -artifact_prefix="$artifacts" \
+    -max_total_time="$audio_seconds" -max_len=8192 -print_final_stats=1 "$audio_corpus" \
+    fuzz/regressions-audio
 fi

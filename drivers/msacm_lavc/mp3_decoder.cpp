@@ -59,9 +59,14 @@ public:
         while (held() == 0 && read < srcBytes) {
             uint8_t* data = nullptr;
             int size = 0;
-            const int chunk = static_cast<int>(std::min<uint32_t>(srcBytes - read, INT_MAX / 2));
-            const int used = av_parser_parse2(parser_.get(), ctx_.get(), &data, &size, src + read,
-                                              chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            // The parser reads past the bytes it is given (its padding): it
+            // gets a padded copy, never the caller's buffer itself.
+            const uint32_t chunk = std::min<uint32_t>(srcBytes - read, kParseChunk);
+            padded_.assign(chunk + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+            std::memcpy(padded_.data(), src + read, chunk);
+            const int used =
+                av_parser_parse2(parser_.get(), ctx_.get(), &data, &size, padded_.data(),
+                                 static_cast<int>(chunk), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0) break;
             read += static_cast<uint32_t>(used);
             if (size > 0 && !decode(data, size)) return VX_MMSYSERR_NOMEM;
@@ -204,6 +209,8 @@ private:
     int inFormat_ = -1;
     AVChannelLayout inLayout_{};
     std::vector<uint8_t> held_;
+    std::vector<uint8_t> padded_;  // the bytes the parser is given
+    static constexpr uint32_t kParseChunk = 64 * 1024;
     std::size_t heldAt_ = 0;
 
 public:
