@@ -136,6 +136,9 @@ TEST_F(ConvertTest, CodecsListsTheShippedCodecs) {
     for (std::size_t i = 0; i < audio.size(); ++i)
         tags += std::to_string(audio[i]["tag"].u64()) + " ";
     EXPECT_EQ(tags, "17 2 6 7 49 ");  // MP3 is never offered
+    EXPECT_EQ(audio[0]["driver"].str(), audio[4]["driver"].str());
+    EXPECT_FALSE(audio[0]["driver"].str().empty());
+    EXPECT_NE(audio[0]["driver"].str().rfind("0x", 0), 0u) << "a name, not an id";
     EXPECT_EQ(json["audio"]["singleTagPosition"].u64(), 5u);
 #endif
     EXPECT_EQ(vxavi("convert a.avi b.avi").exitCode, 2) << "--video is required";

@@ -73,6 +73,13 @@ std::string name_of(const char* text, std::size_t size) {
     return std::string(text, strnlen(text, size));
 }
 
+// The driver's short name; its id when it gives none.
+std::string driver_name(void* id) {
+    char name[64];
+    if (VxAcmDriverName(id, name, sizeof name) == 0 && name[0] != '\0') return name;
+    return hex32(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(id)));
+}
+
 std::string render_json(const Lists& lists) {
     std::string out;
     JsonWriter j(out);
@@ -106,8 +113,7 @@ std::string render_json(const Lists& lists) {
         j.begin_object()
             .field("tag", a.formatTag[i])
             .field("name", name_of(a.name[i], sizeof a.name[i]))
-            .field("driver",
-                   hex32(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(a.driverId[i]))))
+            .field("driver", driver_name(a.driverId[i]))
             .key("rates")
             .begin_array();
         const ACMRateList& r = a.pcmRates[i];
@@ -164,8 +170,7 @@ std::string render_text(const Lists& lists) {
                      ((r.channels[k] & VX_ACM_STEREO) ? "s" : "");
         }
         audio.row({"0x" + hex32(a.formatTag[i]).substr(6), name_of(a.name[i], sizeof a.name[i]),
-                   hex32(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(a.driverId[i]))),
-                   rates});
+                   driver_name(a.driverId[i]), rates});
     }
     out += audio.render("  ");
     return out;
