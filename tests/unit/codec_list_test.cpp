@@ -7,6 +7,7 @@
 #include <vxmedia/vxformats.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,20 +16,50 @@
 
 namespace {
 
-std::vector<AVICodecEntry> entries(VxHandle list) {
-    std::vector<AVICodecEntry> out;
+// A record of the list, read field by field out of the packed bytes: the
+// packed fields themselves are not aligned for references to them.
+struct Entry {
+    uint16_t kind, depthMask, qualityFlag, defaultQuality, defaultKeyRate;
+    uint32_t handlerType, bitmapType, flags, instance;
+    int32_t hostA;
+    uint8_t hostE;
+    uint32_t compatible[8];
+    char name[40];
+};
+
+std::vector<Entry> entries(VxHandle list) {
+    std::vector<Entry> out;
     if (list == nullptr) return out;
     const HostMemFuncs* mem = VxHostMemFuncs();
     const uint32_t size = mem->getHandleSize(list);
     EXPECT_EQ(size % VX_CODEC_ENTRY_SIZE, 0u);
-    out.resize(size / VX_CODEC_ENTRY_SIZE);
-    std::memcpy(out.data(), *list, out.size() * sizeof(AVICodecEntry));
+    for (uint32_t at = 0; at + VX_CODEC_ENTRY_SIZE <= size; at += VX_CODEC_ENTRY_SIZE) {
+        const auto* r = static_cast<const uint8_t*>(*list) + at;
+        Entry e{};
+        const auto get = [r](auto& field, std::size_t offset) {
+            std::memcpy(&field, r + offset, sizeof field);
+        };
+        get(e.kind, offsetof(AVICodecEntry, kind));
+        get(e.handlerType, offsetof(AVICodecEntry, handlerType));
+        get(e.bitmapType, offsetof(AVICodecEntry, bitmapType));
+        get(e.depthMask, offsetof(AVICodecEntry, depthMask));
+        get(e.qualityFlag, offsetof(AVICodecEntry, qualityFlag));
+        get(e.flags, offsetof(AVICodecEntry, flags));
+        get(e.instance, offsetof(AVICodecEntry, instance));
+        get(e.defaultQuality, offsetof(AVICodecEntry, defaultQuality));
+        get(e.defaultKeyRate, offsetof(AVICodecEntry, defaultKeyRate));
+        get(e.hostA, offsetof(AVICodecEntry, hostA));
+        get(e.hostE, offsetof(AVICodecEntry, hostE));
+        get(e.compatible, offsetof(AVICodecEntry, compatible));
+        get(e.name, offsetof(AVICodecEntry, name));
+        out.push_back(e);
+    }
     return out;
 }
 
-std::vector<AVICodecEntry> codec_list() {
+std::vector<Entry> codec_list() {
     VxHandle list = GetAVICodecs(VxHostMemFuncs());
-    std::vector<AVICodecEntry> out = entries(list);
+    std::vector<Entry> out = entries(list);
     if (list != nullptr) VxHostMemFuncs()->disposeHandle(list);
     return out;
 }
@@ -39,9 +70,9 @@ std::string code_text(uint32_t code) {
 }
 
 // The host's own entry, after every installed codec.
-void expect_host_entry_last(const std::vector<AVICodecEntry>& list) {
+void expect_host_entry_last(const std::vector<Entry>& list) {
     ASSERT_FALSE(list.empty());
-    const AVICodecEntry& host = list.back();
+    const Entry& host = list.back();
     EXPECT_EQ(host.kind, 1);
     EXPECT_EQ(code_text(host.handlerType), "dvsd");
     EXPECT_EQ(code_text(host.bitmapType), "dvsd");
@@ -93,7 +124,7 @@ TEST(VideoCodecList, ListsWhatEachCompressorDoes) {
     const auto queries = module_symbol<unsigned (*)(uint32_t)>("vx_test_compressor_queries");
     const auto open = module_symbol<unsigned (*)()>("vx_test_compressor_open_count");
     ASSERT_TRUE(queries != nullptr && open != nullptr);
-    const std::vector<AVICodecEntry> list = codec_list();
+    const std::vector<Entry> list = codec_list();
 
     struct Expected {
         const char* handler;
@@ -122,7 +153,7 @@ TEST(VideoCodecList, ListsWhatEachCompressorDoes) {
     ASSERT_EQ(list.size(), std::size(expected) + 1);
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         const Expected& x = expected[i];
-        const AVICodecEntry& e = list[i];
+        const Entry& e = list[i];
         SCOPED_TRACE(x.handler);
         EXPECT_EQ(e.kind, 0);
         EXPECT_EQ(code_text(e.handlerType), x.handler);
@@ -203,9 +234,9 @@ TEST(VideoCodecList, ReadsTheHostEntriesWithinTheResource) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(VxHostSetResource(VX_CODEC_RESOURCE_TYPE, VX_CODEC_RESOURCE_ID,
                                       c.resource.data(), static_cast<uint32_t>(c.resource.size())));
-        const std::vector<AVICodecEntry> list = codec_list();
+        const std::vector<Entry> list = codec_list();
         std::vector<std::string> handlers;
-        for (const AVICodecEntry& e : list) handlers.push_back(code_text(e.handlerType));
+        for (const Entry& e : list) handlers.push_back(code_text(e.handlerType));
         EXPECT_EQ(handlers, c.handlers);
         if (list.empty()) continue;
         EXPECT_EQ(list[0].depthMask, 0x0C);
@@ -297,19 +328,19 @@ TEST(AudioCodecList, ListsTagsWithTheirPcmRates) {
 
 #else  // Windows: the system's compressors.
 
-const AVICodecEntry* find(const std::vector<AVICodecEntry>& list, const char* handler) {
-    for (const AVICodecEntry& e : list)
+const Entry* find(const std::vector<Entry>& list, const char* handler) {
+    for (const Entry& e : list)
         if (code_text(e.handlerType) == handler) return &e;
     return nullptr;
 }
 
 TEST(VideoCodecList, ListsTheSystemCompressors) {
-    const std::vector<AVICodecEntry> list = codec_list();
-    const AVICodecEntry* rle = find(list, "MRLE");
+    const std::vector<Entry> list = codec_list();
+    const Entry* rle = find(list, "MRLE");
     ASSERT_NE(rle, nullptr) << "the system's RLE compressor";
     EXPECT_EQ(rle->depthMask, 1);
     EXPECT_EQ(rle->bitmapType, 0xFFFFFFFFu);
-    for (const AVICodecEntry& e : list) {
+    for (const Entry& e : list) {
         SCOPED_TRACE(code_text(e.handlerType));
         EXPECT_NE(e.depthMask, 0);
         EXPECT_LE(std::strlen(e.name), 38u);
@@ -322,8 +353,8 @@ TEST(VideoCodecList, ListsTheSystemCompressors) {
 TEST(VideoCodecList, FollowsTheProfileKeys) {
     ASSERT_TRUE(WriteProfileStringA("CompatableCodec", "MRLE", "IV32, MSVC,,  mrle"));
     ASSERT_TRUE(WriteProfileStringA("Codec", "KeepOpen", "abcd, mrle"));
-    std::vector<AVICodecEntry> list = codec_list();
-    const AVICodecEntry* rle = find(list, "MRLE");
+    std::vector<Entry> list = codec_list();
+    const Entry* rle = find(list, "MRLE");
     ASSERT_NE(rle, nullptr);
     EXPECT_EQ(code_text(rle->compatible[0]), "IV32");
     EXPECT_EQ(code_text(rle->compatible[1]), "MSVC");

@@ -5,6 +5,7 @@
 #include <vxmedia/vxcodecs.h>
 #include <vxmedia/vxformats.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,8 +17,36 @@ namespace vxavi {
 
 namespace {
 
+// A record of the video list, read field by field out of its packed bytes
+// (packed fields are not aligned for references to them).
+struct VideoEntry {
+    uint16_t kind, depthMask, qualityFlag, defaultQuality, defaultKeyRate;
+    uint32_t handlerType, bitmapType, flags, instance;
+    uint32_t compatible[8];
+    char name[40];
+};
+
+VideoEntry unpack(const uint8_t* r) {
+    VideoEntry e{};
+    const auto get = [r](auto& field, std::size_t offset) {
+        std::memcpy(&field, r + offset, sizeof field);
+    };
+    get(e.kind, offsetof(AVICodecEntry, kind));
+    get(e.handlerType, offsetof(AVICodecEntry, handlerType));
+    get(e.bitmapType, offsetof(AVICodecEntry, bitmapType));
+    get(e.depthMask, offsetof(AVICodecEntry, depthMask));
+    get(e.qualityFlag, offsetof(AVICodecEntry, qualityFlag));
+    get(e.flags, offsetof(AVICodecEntry, flags));
+    get(e.instance, offsetof(AVICodecEntry, instance));
+    get(e.defaultQuality, offsetof(AVICodecEntry, defaultQuality));
+    get(e.defaultKeyRate, offsetof(AVICodecEntry, defaultKeyRate));
+    get(e.compatible, offsetof(AVICodecEntry, compatible));
+    get(e.name, offsetof(AVICodecEntry, name));
+    return e;
+}
+
 struct Lists {
-    std::vector<AVICodecEntry> video;
+    std::vector<VideoEntry> video;
     ACMCodecList audio{};
     bool haveAudio = false;
 };
@@ -26,10 +55,12 @@ Lists read_lists() {
     Lists lists;
     const HostMemFuncs* mem = VxHostMemFuncs();
     if (VxHandle h = GetAVICodecs(mem)) {
-        lists.video.resize(mem->getHandleSize(h) / VX_CODEC_ENTRY_SIZE);
-        std::memcpy(lists.video.data(), *h, lists.video.size() * sizeof(AVICodecEntry));
+        const uint32_t count = mem->getHandleSize(h) / VX_CODEC_ENTRY_SIZE;
+        for (uint32_t i = 0; i < count; ++i)
+            lists.video.push_back(
+                unpack(static_cast<const uint8_t*>(*h) + i * VX_CODEC_ENTRY_SIZE));
         // Kept-open codecs are the caller's to close.
-        for (const AVICodecEntry& e : lists.video)
+        for (const VideoEntry& e : lists.video)
             if (e.instance != 0)
                 VxCodecClose(reinterpret_cast<VxCodec>(static_cast<uintptr_t>(e.instance)));
         mem->disposeHandle(h);
@@ -62,7 +93,7 @@ constexpr struct {
               {VX_CODEC_TEMPORAL, "temporal"},
               {VX_CODEC_QUALITY_OR_CRUNCH, "quality-or-crunch"}};
 
-std::vector<uint32_t> compatible(const AVICodecEntry& e) {
+std::vector<uint32_t> compatible(const VideoEntry& e) {
     std::vector<uint32_t> out;
     for (uint32_t c : e.compatible)
         if (c != 0) out.push_back(c);
@@ -84,7 +115,7 @@ std::string render_json(const Lists& lists) {
     std::string out;
     JsonWriter j(out);
     j.begin_object().key("video").begin_array();
-    for (const AVICodecEntry& e : lists.video) {
+    for (const VideoEntry& e : lists.video) {
         j.begin_object()
             .field("kind", e.kind)
             .field("handler", fourcc_text(e.handlerType))
@@ -144,7 +175,7 @@ std::string render_text(const Lists& lists) {
                    {"keys", kR},
                    {"compatible", kL},
                    {"name", kL}});
-    for (const AVICodecEntry& e : lists.video) {
+    for (const VideoEntry& e : lists.video) {
         std::string d, f, c;
         for (uint32_t v : depths(e.depthMask)) d += (d.empty() ? "" : ",") + std::to_string(v);
         for (const auto& flag : kFlags)
