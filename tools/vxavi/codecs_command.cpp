@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
@@ -161,6 +162,12 @@ std::string render_json(const Lists& lists) {
     return out;
 }
 
+// Appends `item` to a list separated by `separator`.
+void add_item(std::string& list, std::string_view item, char separator = ',') {
+    if (!list.empty()) list += separator;
+    list += item;
+}
+
 constexpr auto kL = TextTable::Align::kLeft;
 constexpr auto kR = TextTable::Align::kRight;
 
@@ -177,10 +184,10 @@ std::string render_text(const Lists& lists) {
                    {"name", kL}});
     for (const VideoEntry& e : lists.video) {
         std::string d, f, c;
-        for (uint32_t v : depths(e.depthMask)) d += (d.empty() ? "" : ",") + std::to_string(v);
+        for (uint32_t v : depths(e.depthMask)) add_item(d, std::to_string(v));
         for (const auto& flag : kFlags)
-            if (e.flags & flag.bit) f += (f.empty() ? "" : ",") + std::string(flag.name);
-        for (uint32_t v : compatible(e)) c += (c.empty() ? "" : ",") + fourcc_text(v);
+            if (e.flags & flag.bit) add_item(f, flag.name);
+        for (uint32_t v : compatible(e)) add_item(c, fourcc_text(v));
         video.row({fourcc_text(e.handlerType) + (e.kind != 0 ? " (host)" : ""),
                    code_or_none(e.bitmapType), d.empty() ? "-" : d, f.empty() ? "-" : f,
                    std::to_string(e.defaultQuality), std::to_string(e.defaultKeyRate),
@@ -196,12 +203,14 @@ std::string render_text(const Lists& lists) {
         std::string rates;
         const ACMRateList& r = a.pcmRates[i];
         for (uint32_t k = 0; k < r.count && k < VX_ACM_MAX_RATES; ++k) {
-            rates += (rates.empty() ? "" : " ") + std::to_string(r.rates[k]) +
-                     ((r.channels[k] & VX_ACM_MONO) ? "m" : "") +
-                     ((r.channels[k] & VX_ACM_STEREO) ? "s" : "");
+            std::string rate = std::to_string(r.rates[k]);
+            if (r.channels[k] & VX_ACM_MONO) rate += 'm';
+            if (r.channels[k] & VX_ACM_STEREO) rate += 's';
+            add_item(rates, rate, ' ');
         }
-        audio.row({"0x" + hex32(a.formatTag[i]).substr(6), name_of(a.name[i], sizeof a.name[i]),
-                   driver_name(a.driverId[i]), rates});
+        std::string tag = "0x";
+        tag += hex32(a.formatTag[i]).substr(6);
+        audio.row({tag, name_of(a.name[i], sizeof a.name[i]), driver_name(a.driverId[i]), rates});
     }
     out += audio.render("  ");
     return out;
