@@ -7,25 +7,16 @@
 #include <vxmedia/vxformats.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "formats/codec_entry.h"
 #include "unit/codec_env.h"
 
 namespace {
 
-// A record of the list, read field by field out of the packed bytes: the
-// packed fields themselves are not aligned for references to them.
-struct Entry {
-    uint16_t kind, depthMask, qualityFlag, defaultQuality, defaultKeyRate;
-    uint32_t handlerType, bitmapType, flags, instance;
-    int32_t hostA;
-    uint8_t hostE;
-    uint32_t compatible[8];
-    char name[40];
-};
+using Entry = vx::CodecEntry;
 
 std::vector<Entry> entries(VxHandle list) {
     std::vector<Entry> out;
@@ -34,25 +25,7 @@ std::vector<Entry> entries(VxHandle list) {
     const uint32_t size = mem->getHandleSize(list);
     EXPECT_EQ(size % VX_CODEC_ENTRY_SIZE, 0u);
     for (uint32_t at = 0; at + VX_CODEC_ENTRY_SIZE <= size; at += VX_CODEC_ENTRY_SIZE) {
-        const auto* r = static_cast<const uint8_t*>(*list) + at;
-        Entry e{};
-        const auto get = [r](auto& field, std::size_t offset) {
-            std::memcpy(&field, r + offset, sizeof field);
-        };
-        get(e.kind, offsetof(AVICodecEntry, kind));
-        get(e.handlerType, offsetof(AVICodecEntry, handlerType));
-        get(e.bitmapType, offsetof(AVICodecEntry, bitmapType));
-        get(e.depthMask, offsetof(AVICodecEntry, depthMask));
-        get(e.qualityFlag, offsetof(AVICodecEntry, qualityFlag));
-        get(e.flags, offsetof(AVICodecEntry, flags));
-        get(e.instance, offsetof(AVICodecEntry, instance));
-        get(e.defaultQuality, offsetof(AVICodecEntry, defaultQuality));
-        get(e.defaultKeyRate, offsetof(AVICodecEntry, defaultKeyRate));
-        get(e.hostA, offsetof(AVICodecEntry, hostA));
-        get(e.hostE, offsetof(AVICodecEntry, hostE));
-        get(e.compatible, offsetof(AVICodecEntry, compatible));
-        get(e.name, offsetof(AVICodecEntry, name));
-        out.push_back(e);
+        out.push_back(vx::unpack_codec_entry(static_cast<const uint8_t*>(*list) + at));
     }
     return out;
 }

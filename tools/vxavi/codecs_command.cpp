@@ -5,46 +5,20 @@
 #include <vxmedia/vxcodecs.h>
 #include <vxmedia/vxformats.h>
 
-#include <cstddef>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "commands.h"
+#include "formats/codec_entry.h"
 #include "printing.h"
 
 namespace vxavi {
 
 namespace {
 
-// A record of the video list, read field by field out of its packed bytes
-// (packed fields are not aligned for references to them).
-struct VideoEntry {
-    uint16_t kind, depthMask, qualityFlag, defaultQuality, defaultKeyRate;
-    uint32_t handlerType, bitmapType, flags, instance;
-    uint32_t compatible[8];
-    char name[40];
-};
-
-VideoEntry unpack(const uint8_t* r) {
-    VideoEntry e{};
-    const auto get = [r](auto& field, std::size_t offset) {
-        std::memcpy(&field, r + offset, sizeof field);
-    };
-    get(e.kind, offsetof(AVICodecEntry, kind));
-    get(e.handlerType, offsetof(AVICodecEntry, handlerType));
-    get(e.bitmapType, offsetof(AVICodecEntry, bitmapType));
-    get(e.depthMask, offsetof(AVICodecEntry, depthMask));
-    get(e.qualityFlag, offsetof(AVICodecEntry, qualityFlag));
-    get(e.flags, offsetof(AVICodecEntry, flags));
-    get(e.instance, offsetof(AVICodecEntry, instance));
-    get(e.defaultQuality, offsetof(AVICodecEntry, defaultQuality));
-    get(e.defaultKeyRate, offsetof(AVICodecEntry, defaultKeyRate));
-    get(e.compatible, offsetof(AVICodecEntry, compatible));
-    get(e.name, offsetof(AVICodecEntry, name));
-    return e;
-}
+using VideoEntry = vx::CodecEntry;
 
 struct Lists {
     std::vector<VideoEntry> video;
@@ -59,7 +33,7 @@ Lists read_lists() {
         const uint32_t count = mem->getHandleSize(h) / VX_CODEC_ENTRY_SIZE;
         for (uint32_t i = 0; i < count; ++i)
             lists.video.push_back(
-                unpack(static_cast<const uint8_t*>(*h) + i * VX_CODEC_ENTRY_SIZE));
+                vx::unpack_codec_entry(static_cast<const uint8_t*>(*h) + i * VX_CODEC_ENTRY_SIZE));
         // Kept-open codecs are the caller's to close.
         for (const VideoEntry& e : lists.video)
             if (e.instance != 0)
