@@ -36,58 +36,34 @@ AVPixelFormat bitfields_format(const BITMAPINFOHEADER* bi) {
     return AV_PIX_FMT_NONE;
 }
 
-AVPixelFormat rgb_format(int bitCount) {
-    switch (bitCount) {
-        case 8:
-            return AV_PIX_FMT_PAL8;
-        case 16:
-            return AV_PIX_FMT_RGB555LE;
-        case 24:
-            return AV_PIX_FMT_BGR24;
-        case 32:
-            return AV_PIX_FMT_BGR0;  // the fourth byte is not used
-        default:
-            return AV_PIX_FMT_NONE;
-    }
-}
-
-int64_t magnitude(int32_t v) { return v < 0 ? -static_cast<int64_t>(v) : v; }
-
 }  // namespace
 
 int check_source(const Compressor& c, const BITMAPINFOHEADER* bi, SourceFormat* out) {
     if (bi == nullptr || bi->biSize < kHeaderBytes || bi->biSize - kHeaderBytes > kMaxExtradata)
         return VX_ICERR_BADFORMAT;
-    const int64_t height = magnitude(bi->biHeight);
-    if (bi->biWidth < 1 || bi->biWidth > kMaxDimension || height < 1 || height > kMaxDimension)
-        return VX_ICERR_BADFORMAT;
-    if (!size_accepted(c, bi->biWidth, static_cast<int>(height))) return VX_ICERR_BADFORMAT;
+    if (!valid_size(bi->biWidth, bi->biHeight)) return VX_ICERR_BADFORMAT;
+    const int height = bi->biHeight < 0 ? -bi->biHeight : bi->biHeight;
+    if (!size_accepted(c, bi->biWidth, height)) return VX_ICERR_BADFORMAT;
 
     SourceFormat f;
     if (bi->biCompression == kBiRgb)
-        f.pixelFormat = rgb_format(bi->biBitCount);
+        f.pixelFormat = rgb_pixel_format(bi->biBitCount);
     else if (bi->biCompression == kBiBitfields)
         f.pixelFormat = bitfields_format(bi);
     if (f.pixelFormat == AV_PIX_FMT_NONE) return VX_ICERR_BADFORMAT;
 
     f.width = bi->biWidth;
-    f.height = static_cast<int>(height);
+    f.height = height;
     f.topDown = bi->biHeight < 0;
     f.bitCount = bi->biBitCount;
-    f.rowBytes = (static_cast<std::size_t>(f.width) * f.bitCount + 31) / 32 * 4;
+    f.rowBytes = row_bytes(f.width, f.bitCount);
     if (bi->biSizeImage != 0 && bi->biSizeImage < f.image_bytes()) return VX_ICERR_BADFORMAT;
     // Frames that could outgrow the interface's 32-bit sizes are not taken.
     if (max_frame_bytes(c, f.width, f.height, f.bitCount) == 0) return VX_ICERR_BADFORMAT;
 
     if (f.pixelFormat == AV_PIX_FMT_PAL8) {
         if (bi->biClrUsed > 256) return VX_ICERR_BADFORMAT;
-        const uint32_t count = bi->biClrUsed == 0 ? 256 : bi->biClrUsed;
-        const auto* table = reinterpret_cast<const uint8_t*>(bi) + bi->biSize;
-        f.palette.fill(0xFF000000u);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* q = table + 4 * i;  // blue, green, red, reserved
-            f.palette[i] = 0xFF000000u | uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
-        }
+        f.palette = palette_of(bi, f.bitCount);
     }
     *out = f;
     return VX_ICERR_OK;
@@ -97,7 +73,8 @@ int check_compressed(const Compressor& c, const SourceFormat& source, const BITM
     if (bo == nullptr || bo->biSize < kHeaderBytes || bo->biSize - kHeaderBytes > kMaxExtradata)
         return VX_ICERR_BADFORMAT;
     if (!same_code(bo->biCompression, c.tag) || bo->biWidth != source.width ||
-        magnitude(bo->biHeight) != source.height)
+        !valid_size(bo->biWidth, bo->biHeight) ||
+        (bo->biHeight < 0 ? -bo->biHeight : bo->biHeight) != source.height)
         return VX_ICERR_BADFORMAT;
     if (c.depthIsMode && bo->biBitCount != coded_bit_count(c, source.bitCount))
         return VX_ICERR_BADFORMAT;

@@ -10,7 +10,6 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -28,7 +27,7 @@ struct SourceFormat {
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     // 8 bits: the colour table as swscale takes it (0xAARRGGBB, opaque);
     // entries past biClrUsed are black.
-    std::array<uint32_t, 256> palette{};
+    std::vector<uint32_t> palette;
 
     std::size_t image_bytes() const { return rowBytes * static_cast<std::size_t>(height); }
 };

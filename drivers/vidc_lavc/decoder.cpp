@@ -53,7 +53,7 @@ int Decoder::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out,
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return VX_ICERR_BADFORMAT;
 
     std::unique_ptr<Decoder> decoder(
-        new (std::nothrow) Decoder(std::move(context), layout, palette_of(in, input)));
+        new (std::nothrow) Decoder(std::move(context), layout, palette_of(in, input.bitCount)));
     if (!decoder || !decoder->packet_ || !decoder->picture_) return VX_ICERR_MEMORY;
     *made = std::move(decoder);
     return VX_ICERR_OK;

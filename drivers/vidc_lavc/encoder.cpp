@@ -132,7 +132,7 @@ int Encoder::stage(const BITMAPINFOHEADER* in, const uint8_t* bits) {
             std::memcpy(to + at, to + pixels - pixel, pixel);
     }
     if (source_.pixelFormat == AV_PIX_FMT_PAL8)
-        std::memcpy(staged_->data[1], now.palette.data(), sizeof now.palette);
+        std::memcpy(staged_->data[1], now.palette.data(), now.palette.size() * sizeof(uint32_t));
     if (av_frame_make_writable(picture_.get()) < 0) return VX_ICERR_MEMORY;
     if (sws_scale(sws_.get(), staged_->data, staged_->linesize, 0, source_.height, picture_->data,
                   picture_->linesize) != source_.height)

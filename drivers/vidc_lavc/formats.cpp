@@ -15,22 +15,37 @@ namespace {
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
 
+AVCodecID codec_for_tag(uint32_t tag) {
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    return av_codec_get_id(tables, tag);
+}
+
+}  // namespace
+
 bool valid_size(int32_t width, int32_t height) {
     // Compare in 64 bits: -INT32_MIN does not fit.
     const int64_t h = height < 0 ? -static_cast<int64_t>(height) : height;
     return width >= 1 && width <= kMaxDimension && h >= 1 && h <= kMaxDimension;
 }
 
-AVCodecID codec_for_tag(uint32_t tag) {
-    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-    return av_codec_get_id(tables, tag);
-}
-
 std::size_t row_bytes(int width, int bitCount) {
     return ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32) * 4;
 }
 
-}  // namespace
+AVPixelFormat rgb_pixel_format(int bitCount) {
+    switch (bitCount) {
+        case 8:
+            return AV_PIX_FMT_PAL8;
+        case 16:
+            return AV_PIX_FMT_RGB555LE;
+        case 24:
+            return AV_PIX_FMT_BGR24;
+        case 32:
+            return AV_PIX_FMT_BGR0;
+        default:
+            return AV_PIX_FMT_NONE;
+    }
+}
 
 int check_input(const BITMAPINFOHEADER* bi, InputFormat* out) {
     if (bi == nullptr) return VX_ICERR_BADFORMAT;
@@ -55,11 +70,11 @@ std::vector<uint8_t> extradata_of(const BITMAPINFOHEADER* bi, const InputFormat&
     return std::vector<uint8_t>(bytes + kHeaderBytes, bytes + kHeaderBytes + in.extradataSize);
 }
 
-std::vector<uint32_t> palette_of(const BITMAPINFOHEADER* bi, const InputFormat& in) {
-    if (in.bitCount < 1 || in.bitCount > 8) return {};
+std::vector<uint32_t> palette_of(const BITMAPINFOHEADER* bi, int bitCount) {
+    if (bitCount < 1 || bitCount > 8) return {};
     // As the bitmap convention has it: biClrUsed entries, or all that the
     // bit count can address when 0. Never more than that.
-    const uint32_t most = 1u << in.bitCount;
+    const uint32_t most = 1u << bitCount;
     const uint32_t count = bi->biClrUsed == 0 || bi->biClrUsed > most ? most : bi->biClrUsed;
     const auto* table = reinterpret_cast<const uint8_t*>(bi) + bi->biSize;
     std::vector<uint32_t> palette(256, 0xFF000000u);
@@ -73,20 +88,9 @@ std::vector<uint32_t> palette_of(const BITMAPINFOHEADER* bi, const InputFormat& 
 int check_output(const BITMAPINFOHEADER* bo, const InputFormat& in, OutputLayout* out) {
     if (bo == nullptr || bo->biSize < kHeaderBytes || bo->biCompression != kBiRgb)
         return VX_ICERR_BADFORMAT;
-    AVPixelFormat format = AV_PIX_FMT_NONE;
-    switch (bo->biBitCount) {
-        case 16:
-            format = AV_PIX_FMT_RGB555LE;
-            break;
-        case 24:
-            format = AV_PIX_FMT_BGR24;
-            break;
-        case 32:
-            format = AV_PIX_FMT_BGR0;
-            break;
-        default:
-            return VX_ICERR_BADFORMAT;
-    }
+    // Decoded pictures are never palettised.
+    const AVPixelFormat format = rgb_pixel_format(bo->biBitCount);
+    if (format == AV_PIX_FMT_NONE || format == AV_PIX_FMT_PAL8) return VX_ICERR_BADFORMAT;
     if (bo->biWidth != in.width || !valid_size(bo->biWidth, bo->biHeight))
         return VX_ICERR_BADFORMAT;
     const int height = bo->biHeight < 0 ? -bo->biHeight : bo->biHeight;

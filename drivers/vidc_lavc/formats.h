@@ -30,6 +30,15 @@ struct InputFormat {
     uint32_t extradataSize = 0;  // bytes from offset 40 up to biSize
 };
 
+// Uncompressed bitmaps, as both sides of the driver take them.
+// 1 to kMaxDimension pixels each way (the height's sign is the row order).
+bool valid_size(int32_t width, int32_t height);
+// Bytes of one stored row, padded to 4.
+std::size_t row_bytes(int width, int bitCount);
+// The layout of a BI_RGB bitmap of `bitCount` bits: PAL8, RGB555LE, BGR24 or
+// BGR0 (the fourth byte unused); AV_PIX_FMT_NONE for other depths.
+AVPixelFormat rgb_pixel_format(int bitCount);
+
 // ICERR_OK with `*out` filled, or ICERR_BADFORMAT.
 int check_input(const BITMAPINFOHEADER* bi, InputFormat* out);
 
@@ -38,7 +47,7 @@ std::vector<uint8_t> extradata_of(const BITMAPINFOHEADER* bi, const InputFormat&
 
 // The colour table after the header (at biSize) of a format of 8 bits or
 // fewer, as libavcodec wants it (0xAARRGGBB, opaque); empty otherwise.
-std::vector<uint32_t> palette_of(const BITMAPINFOHEADER* bi, const InputFormat& in);
+std::vector<uint32_t> palette_of(const BITMAPINFOHEADER* bi, int bitCount);
 
 struct OutputLayout {
     int width = 0;
